@@ -1,0 +1,171 @@
+// The formatted-record layer: every record the program reads or writes goes
+// through here, in the edit-descriptor notation of the f2c run-time.
+//
+//   fio::write(fio::report, "(1X,'BIOMASS IN ',I2,' = ',E10.4)", k, value);
+//   if (fio::read(fio::network_file, "(I3,3E14.7)", i, a, b, c) == fio::end) ...
+//   fio::ask("model type", model_type);
+//
+// Items are int, float, fixed character fields (std::array<char, N>, or a
+// Chars view), and contiguous runs of ints or floats (std::span). A write
+// that fails stops the program with status 2 after a diagnostic naming the
+// file; a read returns ok, end or error and leaves the reaction to the caller.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+
+namespace fio {
+
+// Logical units, numbered as the run-time numbers them.
+enum Unit : int {
+  terminal_in = 5,
+  terminal = 6,
+  network_file = 7,
+  report = 8,
+  snapshot_file = 18,
+};
+
+enum Status : int { ok = 0, end = -1, error = 1 };
+
+// Exit statuses of the program.
+inline constexpr int exit_normal = 0;
+inline constexpr int exit_error_stop = 1;
+inline constexpr int exit_bad_io = 2;
+
+// A character field of fixed length.
+struct Chars {
+  char* data;
+  int length;
+};
+struct ConstChars {
+  const char* data;
+  int length;
+};
+
+namespace detail {
+
+// One item of a record, as the run-time sees it.
+struct Item {
+  enum Kind { integer, real, character } kind;
+  char* data;
+  int count;   // number of elements
+  int length;  // bytes per element
+};
+
+inline Item item(int& v) { return {Item::integer, reinterpret_cast<char*>(&v), 1, 4}; }
+inline Item item(float& v) { return {Item::real, reinterpret_cast<char*>(&v), 1, 4}; }
+inline Item item(const int& v) { return item(const_cast<int&>(v)); }
+inline Item item(const float& v) { return item(const_cast<float&>(v)); }
+inline Item item(std::span<int> v) {
+  return {Item::integer, reinterpret_cast<char*>(v.data()), static_cast<int>(v.size()), 4};
+}
+inline Item item(std::span<const int> v) {
+  return {Item::integer, reinterpret_cast<char*>(const_cast<int*>(v.data())),
+          static_cast<int>(v.size()), 4};
+}
+inline Item item(std::span<float> v) {
+  return {Item::real, reinterpret_cast<char*>(v.data()), static_cast<int>(v.size()), 4};
+}
+inline Item item(std::span<const float> v) {
+  return {Item::real, reinterpret_cast<char*>(const_cast<float*>(v.data())),
+          static_cast<int>(v.size()), 4};
+}
+inline Item item(Chars c) { return {Item::character, c.data, 1, c.length}; }
+inline Item item(ConstChars c) {
+  return {Item::character, const_cast<char*>(c.data), 1, c.length};
+}
+template <std::size_t N>
+Item item(std::array<char, N>& c) {
+  return {Item::character, c.data(), 1, static_cast<int>(N)};
+}
+template <std::size_t N>
+Item item(const std::array<char, N>& c) {
+  return {Item::character, const_cast<char*>(c.data()), 1, static_cast<int>(N)};
+}
+
+void write_items(Unit unit, const char* format, const Item* items, int n);
+Status read_items(Unit unit, const char* format, const Item* items, int n);
+// format nullptr: list-directed.
+void ask_items(const char* question, const char* format, const Item* items, int n);
+
+}  // namespace detail
+
+// Writes one formatted record (or several, where the format has "/").
+template <class... A>
+void write(Unit unit, const char* format, const A&... args) {
+  const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
+  detail::write_items(unit, format, items, static_cast<int>(sizeof...(A)));
+}
+
+// Reads one formatted record. Returns ok, end (end of file before the
+// record) or error (a field that cannot be read); see last_error().
+template <class... A>
+Status read(Unit unit, const char* format, A&&... args) {
+  const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
+  return detail::read_items(unit, format, items, static_cast<int>(sizeof...(A)));
+}
+
+// Reads one list-directed answer from the terminal into the given values.
+// At the end of the terminal input, or for an answer that cannot be read as
+// the values asked for, the program ends with status 2 and a diagnostic that
+// names the question.
+template <class... A>
+void ask(const char* question, A&&... args) {
+  const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
+  detail::ask_items(question, nullptr, items, static_cast<int>(sizeof...(A)));
+}
+
+// Reads one terminal line with a format (the yes/no answer), ending the
+// program like ask() when it cannot.
+template <class... A>
+void ask_formatted(const char* question, const char* format, A&&... args) {
+  const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
+  detail::ask_items(question, format, items, static_cast<int>(sizeof...(A)));
+}
+
+// Returns the number of records read so far from the unit (the line number
+// of the last record read).
+int records_read(Unit unit);
+
+// Returns readable text for the last read failure.
+const char* last_error();
+
+// Returns the file name a unit is connected to ("fort.7" by default).
+const char* file_name(Unit unit);
+
+// Connects a unit to a named file: an existing one for reading
+// (must_exist), otherwise one created or emptied for writing. Returns false
+// when the file cannot be opened.
+bool connect(Unit unit, const char* path, bool must_exist);
+
+// Writes out and closes a unit; returns false if any of its records could
+// not be written.
+bool close(Unit unit);
+
+// Ends the program: checks and closes every unit, then exits with status.
+// A unit whose records could not all be written turns the status into 2.
+[[noreturn]] void stop(int status);
+
+// Writes an error message to the terminal and ends with exit_error_stop.
+template <class... A>
+[[noreturn]] void error_stop(const char* format, const A&... args) {
+  write(terminal, format, args...);
+  stop(exit_error_stop);
+}
+
+// Ends the program with exit_bad_io after a diagnostic on standard error
+// for a record of the unit that a read could not take (status end or
+// error), naming the file, the line and the record expected ("name record").
+[[noreturn]] void bad_record(Unit unit, Status status, const char* record);
+
+// Ends the program with exit_bad_io after the diagnostic "<program>: text".
+[[noreturn]] void fail(const char* text);
+
+// Sets the program name used in diagnostics ("ecodyn").
+void set_program_name(const char* name);
+
+// Prepares the run-time; call once at program start.
+void start();
+
+}  // namespace fio

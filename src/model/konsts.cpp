@@ -1,0 +1,7 @@
+#include "model/konsts.h"
+
+namespace ecodyn {
+
+Konsts konsts;
+
+}  // namespace ecodyn

@@ -1,0 +1,7 @@
+#include "run/cycle.h"
+
+namespace ecodyn {
+
+void run_all_cycles() {}
+
+}  // namespace ecodyn

@@ -1,0 +1,72 @@
+#include "support/scratch.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace ecodyn::test {
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+  std::string tmpl = (fs::temp_directory_path() / "ecodyn-test-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+  previous_ = fs::current_path().string();
+  fs::current_path(path_);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  fs::current_path(previous_, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool file_exists(const std::string& path) { return fs::exists(path); }
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+RunResult run(const std::string& program, const std::string& dir, const std::string& input,
+              const std::string& args) {
+  const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
+  write_file(in, input);
+  const std::string command = "cd '" + dir + "' && '" + program + "' " + args + " <'" + in +
+                              "' >'" + out + "' 2>'" + err + "'";
+  const int raw = std::system(command.c_str());
+  RunResult r;
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  r.out = read_file(out);
+  r.err = read_file(err);
+  fs::remove(in);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
+RunResult run_ecodyn(const std::string& dir, const std::string& answers) {
+  return run(ECODYN_BINARY, dir, answers);
+}
+
+std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
+
+std::string right(const std::string& s, int w) {
+  return s.size() >= static_cast<std::size_t>(w) ? s : blanks(w - static_cast<int>(s.size())) + s;
+}
+
+}  // namespace ecodyn::test

@@ -1,0 +1,48 @@
+// Test support: a scratch directory to run in, files in and out of it, and
+// the real program run with its terminal answers on standard input.
+#pragma once
+
+#include <string>
+
+namespace ecodyn::test {
+
+// A fresh temporary directory that the process works in while the object
+// lives; removed with its contents afterwards.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& path() const { return path_; }
+  // Returns the path of a file in the directory.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+  std::string previous_;
+};
+
+// Returns the whole content of a file ("" if it does not exist).
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+struct RunResult {
+  int status = -1;       // exit status, or -1 if killed by a signal
+  std::string out;       // standard output (the terminal)
+  std::string err;       // standard error
+};
+
+// Runs a program in a directory with the given standard input.
+RunResult run(const std::string& program, const std::string& dir, const std::string& input,
+              const std::string& args = "");
+
+// Runs ecodyn in dir with fort.7 already there.
+RunResult run_ecodyn(const std::string& dir, const std::string& answers);
+
+// Text helpers for expected records: n blanks, or a text right-aligned in w.
+std::string blanks(int n);
+std::string right(const std::string& s, int w);
+
+}  // namespace ecodyn::test
