@@ -1,8 +1,11 @@
 #include "run/cycle.h"
 
-#include "model/konsts.h"
+#include "model/coefficients.h"
 #include "network/balance.h"
 #include "network/loader.h"
+#include "run/perturbation.h"
+#include "run/run_dialogue.h"
+#include "run/simulation.h"
 #include "run/state.h"
 
 namespace ecodyn {
@@ -14,10 +17,17 @@ ProgramState state;
 }  // namespace
 
 void run_all_cycles() {
+  Network& net = state.net;
+  RunParameters& run = state.run;
   for (;;) {
-    Network& net = state.net;
     if (load_network(net) == LoadResult::end_of_file) return;
     if (!net.restart) check_balance(net);
+    ask_run_parameters(net, run);
+    // A snapshot run under its own model type keeps the coefficients it
+    // carries; everything else is derived from the network.
+    derive_coefficients(net, run.model_type);
+    perturb(net);
+    simulate(net, run);
   }
 }
 
