@@ -196,7 +196,7 @@ const char* last_error() { return run_time_text(last_code); }
 void bad_record(Unit unit, Status status, const char* record) {
   flush_terminal();
   if (status == end) {
-    std::fprintf(stderr, "%s: %s, line %d: the file ends where a %s is due\n", program,
+    std::fprintf(stderr, "%s: %s, line %d: the file ends where the %s is due\n", program,
                  file_name(unit), records_read(unit) + 1, record);
   } else {
     std::fprintf(stderr, "%s: %s, line %d: unreadable %s (%s)\n", program, file_name(unit),
