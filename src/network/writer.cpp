@@ -9,6 +9,13 @@ void write_title(fio::Unit unit, const NameTable& names, int balance_digits) {
              row[16], row[17], row[18], row[19], balance_digits);
 }
 
+void write_title(fio::Unit unit, const NameTable& names) {
+  const auto& row = names.rows[0];
+  fio::write(unit, "(19A4,A2)", row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7],
+             row[8], row[9], row[10], row[11], row[12], row[13], row[14], row[15], row[16],
+             row[17], row[18], row[19]);
+}
+
 namespace {
 
 // Returns the format that renders t in ten columns: F10.3 where it fits,

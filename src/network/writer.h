@@ -16,6 +16,9 @@ inline constexpr int ndfl = -1;
 // Title record: the 78 characters of row 0 and balance_digits.
 void write_title(fio::Unit unit, const NameTable& names, int balance_digits);
 
+// Title record with a blank balance_digits field (the default tolerance).
+void write_title(fio::Unit unit, const NameTable& names);
+
 // Counts record of a restart network: ncomp, nliv, mtype and the time. A
 // time that F10.3 cannot hold is written in the same ten columns with fewer
 // decimals or with an exponent, so that the counts record still reads back.

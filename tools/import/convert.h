@@ -1,0 +1,29 @@
+// From a SCOR network to the records of an ecodyn network file: the title
+// and names cut to their fields, the values in single precision.
+#pragma once
+
+#include <array>
+
+#include "diagnostics.h"
+#include "network/arrays.h"
+#include "scor_reader.h"
+
+namespace ecodyn::import {
+
+inline constexpr int title_width = 78;
+inline constexpr int name_width = 25;
+
+struct ImportedNetwork {
+  NameTable names;  // row 0 the title, rows 1..ncomp the names
+  int ncomp = 0;
+  int nliv = 0;
+  std::array<Vector, section_count> vectors;  // biomass, inputs, exports, respirations
+  Matrix flows;                               // flows(i,j): from i to j
+};
+
+// Converts the network. Warns of every title or name cut to its field and
+// of every value that the network file cannot show to all its digits;
+// throws InputError for a value beyond single precision.
+ImportedNetwork convert(const ScorNetwork& scor, Diagnostics& diagnostics);
+
+}  // namespace ecodyn::import

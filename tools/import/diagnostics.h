@@ -1,0 +1,44 @@
+// Messages to the user on standard error: warnings, after which the import
+// goes on, and the one error that ends it. Each names the input file and,
+// where there is one, the line.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace ecodyn::import {
+
+// The input cannot be imported; line 0 when no line is to blame.
+class InputError : public std::runtime_error {
+ public:
+  InputError(int line, const std::string& what) : std::runtime_error(what), line_(line) {}
+  int line() const { return line_; }
+
+ private:
+  int line_;
+};
+
+class Diagnostics {
+ public:
+  // file: the input as the messages name it.
+  explicit Diagnostics(std::string file) : file_(std::move(file)) {}
+
+  const std::string& file() const { return file_; }
+
+  // Writes "ecodyn-import: FILE, line N: warning: text".
+  void warn(int line, const std::string& text);
+
+  // Writes "ecodyn-import: FILE, line N: text" for an error.
+  void error(int line, const std::string& text) const;
+
+  int warnings() const { return warnings_; }
+
+ private:
+  std::string file_;
+  int warnings_ = 0;
+};
+
+// Writes "ecodyn-import: text" to standard error.
+void complain(const std::string& text);
+
+}  // namespace ecodyn::import
