@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates examples/networks/ from the published networks in SCOR format
-# (default ../shared/networks): for each network NAME.net, converted with
+# (default: ../shared/networks where it exists, else the copies kept in
+# examples/networks/scor): for each network NAME.net, converted with
 # ecodyn-import; NAME.about.txt, its source and units with the choices made
 # in converting it; and NAME.answers, the answers for a short run of ecodyn.
 #
@@ -9,7 +10,9 @@
 # The importer is built in build/ unless ECODYN_IMPORT names one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=${1:-../shared/networks}
+default_source=../shared/networks
+[[ -d $default_source ]] || default_source=examples/networks/scor
+source_dir=${1:-$default_source}
 out=examples/networks
 
 if [[ -z ${ECODYN_IMPORT:-} ]]; then

@@ -3,7 +3,7 @@
 // values of the SCOR file (to the three digits it prints), the counts and the
 // names; the balance verdict must agree with what the file's header says; the
 // throughput times must be those of the SCOR values. The examples must be
-// what the importer makes of the shared files today.
+// what the importer makes of the published SCOR files today.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,10 +23,11 @@ using ecodyn::test::read_file;
 using ecodyn::test::right;
 using ecodyn::test::RunResult;
 
-const std::string shared_networks = std::string(ECODYN_SHARED_DIR) + "/networks/";
 const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/networks/";
+// The published SCOR files, kept verbatim beside the converted examples.
+const std::string scor_networks = examples + "scor/";
 
-// The network as its SCOR file gives it, read plainly (the shared files are
+// The network as its SCOR file gives it, read plainly (the published files are
 // regular: "#" header, then one item per line, sections ended by -1).
 struct Scor {
   std::string title;
@@ -216,7 +217,7 @@ std::string balance_option(const std::string& network_file) {
 
 class ImportRoundTrip : public testing::TestWithParam<std::string> {
  protected:
-  std::string scor_path() const { return shared_networks + GetParam() + ".txt"; }
+  std::string scor_path() const { return scor_networks + GetParam() + ".txt"; }
   std::string example(const std::string& extension) const {
     return examples + GetParam() + extension;
   }
