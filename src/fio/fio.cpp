@@ -2,7 +2,11 @@
 // (abs, min, max) that break the standard library, so it stays in here.
 #include "fio/fio.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,8 +52,9 @@ namespace {
 constexpr int unit_count = 100;  // units the run-time knows
 
 struct UnitState {
-  std::string name;   // file name, once known
-  int records = 0;    // records read
+  std::string name;      // file name, once known
+  int records = 0;       // records read
+  bool written = false;  // records have been written to it
   bool failed = false;
 };
 
@@ -86,21 +91,73 @@ void flush_terminal() { std::fflush(stdout); }
   stop(exit_bad_io);
 }
 
+[[noreturn]] void cannot_open_network_file() {
+  flush_terminal();
+  std::fprintf(stderr, "%s: cannot open the network file %s: %s\n", program,
+               file_name(network_file), std::strerror(errno ? errno : ENOENT));
+  stop(exit_bad_io);
+}
+
+// The run-time takes a last line without a line end for the end of the file.
+// A network file edited by hand often ends so; it is read from a copy with
+// the line end added, under its own name.
+bool connect_unterminated_copy(const char* path) {
+  std::FILE* in = std::fopen(path, "rb");
+  if (in == nullptr) return false;
+  std::string text;
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) text.append(buf, n);
+  const bool readable = !std::ferror(in);
+  std::fclose(in);
+  if (!readable || text.empty() || text.back() == '\n') return false;
+  text += '\n';
+  char copy[] = "/tmp/ecodyn-network-XXXXXX";
+  const int fd = mkstemp(copy);
+  if (fd < 0) return false;
+  const bool copied = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  const bool connected = copied && connect(network_file, copy, true);
+  unlink(copy);  // the run-time keeps it open; nothing is left behind
+  units[network_file].name = path;
+  return connected;
+}
+
 void connect_network_file() {
   if (stream(network_file) != nullptr) return;
-  if (!connect(network_file, file_name(network_file), true)) {
-    flush_terminal();
-    std::fprintf(stderr, "%s: cannot open the network file %s: %s\n", program,
-                 file_name(network_file), std::strerror(errno ? errno : ENOENT));
-    stop(exit_bad_io);
+  const std::string path = file_name(network_file);
+  struct stat st {};
+  errno = 0;
+  if (stat(path.c_str(), &st) != 0) cannot_open_network_file();
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    cannot_open_network_file();
   }
+  if (connect_unterminated_copy(path.c_str())) return;
+  if (!connect(network_file, path.c_str(), true)) cannot_open_network_file();
+}
+
+// Writes out every connected unit; used on the way out after a signal.
+void flush_all_units() {
+  for (int u = 0; u < unit_count; ++u) {
+    if (f__units[u].ufd != nullptr && u != terminal_in) std::fflush(f__units[u].ufd);
+  }
+}
+
+extern "C" void on_signal(int sig) {
+  flush_all_units();
+  std::signal(sig, SIG_DFL);
+  std::raise(sig);
 }
 
 }  // namespace
 
 void set_program_name(const char* name) { program = name; }
 
-void start() { f_init(); }
+void start() {
+  f_init();
+  std::signal(SIGPIPE, SIG_IGN);
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, on_signal);
+}
 
 const char* file_name(Unit unit) {
   UnitState& u = units[unit];
@@ -134,6 +191,22 @@ bool close(Unit unit) {
   return f_clos(&c) == 0 && good;
 }
 
+namespace {
+
+[[noreturn]] void no_answer(const char* question, int code) {
+  flush_terminal();
+  if (code < 0) {
+    std::fprintf(stderr, "%s: no answer to the question \"%s\": the terminal input has ended\n",
+                 program, question);
+  } else {
+    std::fprintf(stderr, "%s: unreadable answer to the question \"%s\" (answer %d on the terminal input): %s\n",
+                 program, question, units[terminal_in].records + 1, run_time_text(code));
+  }
+  stop(exit_bad_io);
+}
+
+}  // namespace
+
 namespace detail {
 
 void write_items(Unit unit, const char* format, const Item* items, int n) {
@@ -145,6 +218,7 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
     rc = do_fio(&count, items[k].data, items[k].length);
   }
   if (rc == 0) rc = e_wsfe();
+  units[unit].written = true;
   FILE* f = stream(unit);
   if (rc != 0 || (f != nullptr && std::ferror(f))) write_failed(unit, rc);
 }
@@ -164,30 +238,34 @@ Status read_items(Unit unit, const char* format, const Item* items, int n) {
   return rc == 0 ? ok : error;
 }
 
-void ask_items(const char* question, const char* format, const Item* items, int n) {
+void ask_items(const char* question, const Item* items, int n) {
   flush_terminal();
-  integer rc;
-  if (format != nullptr) {
-    rc = static_cast<integer>(read_items(terminal_in, format, items, n));
-    if (rc != 0) rc = last_code;
-  } else {
-    cilist c{1, terminal_in, 1, nullptr, 0};
-    rc = s_rsle(&c);
-    for (int k = 0; k < n && rc == 0; ++k) {
-      ftnint type = type_code(items[k].kind);
-      ftnint count = items[k].count;
-      rc = do_lio(&type, &count, items[k].data, items[k].length);
-    }
-    if (rc == 0) rc = e_rsle();
-    if (rc >= 0) ++units[terminal_in].records;
+  cilist c{1, terminal_in, 1, nullptr, 0};
+  integer rc = s_rsle(&c);
+  for (int k = 0; k < n && rc == 0; ++k) {
+    ftnint type = type_code(items[k].kind);
+    ftnint count = items[k].count;
+    rc = do_lio(&type, &count, items[k].data, items[k].length);
   }
-  if (rc == 0) return;
-  std::fprintf(stderr, "%s: no usable answer to the question \"%s\": %s\n", program, question,
-               rc < 0 ? "the terminal input has ended" : run_time_text(rc));
-  stop(exit_bad_io);
+  if (rc == 0) rc = e_rsle();
+  if (rc != 0) no_answer(question, rc);
+  ++units[terminal_in].records;
 }
 
 }  // namespace detail
+
+void ask_first_character(const char* question, std::array<char, 4>& answer) {
+  flush_terminal();
+  // A last answer without a line end reads as the end of the input; its
+  // first character is known from a look ahead.
+  const int first = std::getc(stdin);
+  if (first == EOF) no_answer(question, -1);
+  std::ungetc(first, stdin);
+  const detail::Item item = detail::item(answer);
+  if (detail::read_items(terminal_in, "(A1)", &item, 1) == end) {
+    answer = {static_cast<char>(first), ' ', ' ', ' '};
+  }
+}
 
 int records_read(Unit unit) { return units[unit].records; }
 
@@ -219,7 +297,7 @@ void stop(int status) {
     stopping = true;
     for (int u = 0; u < unit_count; ++u) {
       FILE* f = f__units[u].ufd;
-      if (f == nullptr || f == stdin || u == terminal_in) continue;
+      if (f == nullptr || !units[u].written) continue;
       errno = 0;
       if ((std::fflush(f) != 0 || std::ferror(f)) && !units[u].failed) {
         units[u].failed = true;

@@ -86,8 +86,7 @@ Item item(const std::array<char, N>& c) {
 
 void write_items(Unit unit, const char* format, const Item* items, int n);
 Status read_items(Unit unit, const char* format, const Item* items, int n);
-// format nullptr: list-directed.
-void ask_items(const char* question, const char* format, const Item* items, int n);
+void ask_items(const char* question, const Item* items, int n);
 
 }  // namespace detail
 
@@ -113,16 +112,13 @@ Status read(Unit unit, const char* format, A&&... args) {
 template <class... A>
 void ask(const char* question, A&&... args) {
   const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
-  detail::ask_items(question, nullptr, items, static_cast<int>(sizeof...(A)));
+  detail::ask_items(question, items, static_cast<int>(sizeof...(A)));
 }
 
-// Reads one terminal line with a format (the yes/no answer), ending the
-// program like ask() when it cannot.
-template <class... A>
-void ask_formatted(const char* question, const char* format, A&&... args) {
-  const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
-  detail::ask_items(question, format, items, static_cast<int>(sizeof...(A)));
-}
+// Reads the first character of one terminal line, with format "(A1)", into
+// a four-character word (the character and three blanks); ends the program
+// like ask() when the terminal input has ended.
+void ask_first_character(const char* question, std::array<char, 4>& answer);
 
 // Returns the number of records read so far from the unit (the line number
 // of the last record read).
@@ -165,7 +161,10 @@ template <class... A>
 // Sets the program name used in diagnostics ("ecodyn").
 void set_program_name(const char* name);
 
-// Prepares the run-time; call once at program start.
+// Prepares the run-time; call once at program start. An interrupt or
+// termination signal then still leaves every file with all that was written
+// to it, and a terminal that goes away makes writes fail instead of killing
+// the program.
 void start();
 
 }  // namespace fio

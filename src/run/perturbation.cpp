@@ -80,7 +80,7 @@ void perturb(Network& net) {
   for (;;) {
     fio::write(fio::terminal, "(1X,'DO YOU WISH TO PERTURB A PARAMETER? (Y/N)')");
     Answer answer{' ', ' ', ' ', ' '};
-    fio::ask_formatted("do you wish to perturb a parameter (Y/N)", "(A1)", answer);
+    fio::ask_first_character("do you wish to perturb a parameter (Y/N)", answer);
     if (answer != yes && answer != syes) return;  // N, n, blank or anything else
     perturb_one(net);
   }
