@@ -3,9 +3,12 @@
 // Network), so that the coefficients can be derived from them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "model/konsts.h"
 #include "network/network.h"
@@ -31,6 +34,29 @@ inline NameTable name_table(const std::string& title, std::initializer_list<std:
 
 // Clears the counts and every model coefficient of konsts.
 inline void clear_konsts() { konsts = Konsts{}; }
+
+// Sets konsts to n compartments (1 to nliv living) under linear donor
+// control with every coefficient 0: each biomass stays where it is put
+// until coefficients are given.
+inline void donor_control(int n, int nliv) {
+  clear_konsts();
+  konsts.ncomp = n;
+  konsts.nliv = nliv;
+  konsts.mtype = 2;
+}
+
+// Returns elements 1 to n of a vector, to compare them all at once.
+inline std::vector<float> values(const Vector& v, int n) {
+  const auto r = v.range(1, n);
+  return {r.begin(), r.end()};
+}
+
+// Names a test parameter after its model type (a member `type`, 1 to 3).
+template <class P>
+std::string type_name(const testing::TestParamInfo<P>& p) {
+  static const char* const names[] = {"", "PredatorControl", "DonorControl", "LotkaVolterra"};
+  return names[p.param.type];
+}
 
 // The balanced two-compartment network of the worked examples: compartment
 // 1 living with biomass 10, compartment 2 non-living with biomass 20; input

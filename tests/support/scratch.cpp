@@ -63,10 +63,4 @@ RunResult run_ecodyn(const std::string& dir, const std::string& answers) {
   return run(ECODYN_BINARY, dir, answers);
 }
 
-std::string blanks(int n) { return std::string(static_cast<std::size_t>(n), ' '); }
-
-std::string right(const std::string& s, int w) {
-  return s.size() >= static_cast<std::size_t>(w) ? s : blanks(w - static_cast<int>(s.size())) + s;
-}
-
 }  // namespace ecodyn::test

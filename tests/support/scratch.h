@@ -29,9 +29,9 @@ bool file_exists(const std::string& path);
 void write_file(const std::string& path, const std::string& text);
 
 struct RunResult {
-  int status = -1;       // exit status, or -1 if killed by a signal
-  std::string out;       // standard output (the terminal)
-  std::string err;       // standard error
+  int status = -1;  // exit status, or -1 if killed by a signal
+  std::string out;  // standard output (the terminal)
+  std::string err;  // standard error
 };
 
 // Runs a program in a directory with the given standard input.
@@ -41,8 +41,12 @@ RunResult run(const std::string& program, const std::string& dir, const std::str
 // Runs ecodyn in dir with fort.7 already there.
 RunResult run_ecodyn(const std::string& dir, const std::string& answers);
 
-// Text helpers for expected records: n blanks, or a text right-aligned in w.
-std::string blanks(int n);
-std::string right(const std::string& s, int w);
+#ifdef ECODYN_IMPORT_BINARY
+// Runs ecodyn-import in dir with the arguments and standard input.
+inline RunResult run_import(const std::string& dir, const std::string& args,
+                            const std::string& input = "") {
+  return run(ECODYN_IMPORT_BINARY, dir, input, args);
+}
+#endif
 
 }  // namespace ecodyn::test
