@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 extern "C" {
@@ -104,20 +105,24 @@ void flush_terminal() { std::fflush(stdout); }
 bool connect_unterminated_copy(const char* path) {
   std::FILE* in = std::fopen(path, "rb");
   if (in == nullptr) return false;
+  const bool unterminated =
+      std::fseek(in, -1, SEEK_END) == 0 && std::getc(in) != '\n' && !std::ferror(in);
   std::string text;
-  char buf[65536];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) text.append(buf, n);
+  if (unterminated && std::fseek(in, 0, SEEK_SET) == 0) {
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) text.append(buf, n);
+  }
   const bool readable = !std::ferror(in);
   std::fclose(in);
-  if (!readable || text.empty() || text.back() == '\n') return false;
+  if (!unterminated || !readable || text.empty()) return false;
   text += '\n';
-  char copy[] = "/tmp/ecodyn-network-XXXXXX";
-  const int fd = mkstemp(copy);
+  std::string copy = (std::filesystem::temp_directory_path() / "ecodyn-network-XXXXXX").string();
+  const int fd = mkstemp(copy.data());
   if (fd < 0) return false;
   const bool copied = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   ::close(fd);
-  const bool connected = copied && connect(network_file, copy, true);
-  unlink(copy);  // the run-time keeps it open; nothing is left behind
+  const bool connected = copied && connect(network_file, copy.c_str(), true);
+  unlink(copy.c_str());  // the run-time keeps it open; nothing is left behind
   units[network_file].name = path;
   return connected;
 }
@@ -269,8 +274,6 @@ void ask_first_character(const char* question, std::array<char, 4>& answer) {
 
 int records_read(Unit unit) { return units[unit].records; }
 
-const char* last_error() { return run_time_text(last_code); }
-
 void bad_record(Unit unit, Status status, const char* record) {
   flush_terminal();
   if (status == end) {
@@ -278,14 +281,8 @@ void bad_record(Unit unit, Status status, const char* record) {
                  file_name(unit), records_read(unit) + 1, record);
   } else {
     std::fprintf(stderr, "%s: %s, line %d: unreadable %s (%s)\n", program, file_name(unit),
-                 records_read(unit), record, last_error());
+                 records_read(unit), record, run_time_text(last_code));
   }
-  stop(exit_bad_io);
-}
-
-void fail(const char* text) {
-  flush_terminal();
-  std::fprintf(stderr, "%s: %s\n", program, text);
   stop(exit_bad_io);
 }
 

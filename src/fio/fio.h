@@ -6,7 +6,7 @@
 //   fio::ask("model type", model_type);
 //
 // Items are int, float, fixed character fields (std::array<char, N>, or a
-// Chars view), and contiguous runs of ints or floats (std::span). A write
+// ConstChars view), and contiguous runs of ints or floats (std::span). A write
 // that fails stops the program with status 2 after a diagnostic naming the
 // file; a read returns ok, end or error and leaves the reaction to the caller.
 #pragma once
@@ -33,11 +33,7 @@ inline constexpr int exit_normal = 0;
 inline constexpr int exit_error_stop = 1;
 inline constexpr int exit_bad_io = 2;
 
-// A character field of fixed length.
-struct Chars {
-  char* data;
-  int length;
-};
+// A character field of fixed length, for writing.
 struct ConstChars {
   const char* data;
   int length;
@@ -71,7 +67,6 @@ inline Item item(std::span<const float> v) {
   return {Item::real, reinterpret_cast<char*>(const_cast<float*>(v.data())),
           static_cast<int>(v.size()), 4};
 }
-inline Item item(Chars c) { return {Item::character, c.data, 1, c.length}; }
 inline Item item(ConstChars c) {
   return {Item::character, const_cast<char*>(c.data), 1, c.length};
 }
@@ -98,7 +93,7 @@ void write(Unit unit, const char* format, const A&... args) {
 }
 
 // Reads one formatted record. Returns ok, end (end of file before the
-// record) or error (a field that cannot be read); see last_error().
+// record) or error (a field that cannot be read); bad_record() reports it.
 template <class... A>
 Status read(Unit unit, const char* format, A&&... args) {
   const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
@@ -123,9 +118,6 @@ void ask_first_character(const char* question, std::array<char, 4>& answer);
 // Returns the number of records read so far from the unit (the line number
 // of the last record read).
 int records_read(Unit unit);
-
-// Returns readable text for the last read failure.
-const char* last_error();
 
 // Returns the file name a unit is connected to ("fort.7" by default).
 const char* file_name(Unit unit);
@@ -154,9 +146,6 @@ template <class... A>
 // for a record of the unit that a read could not take (status end or
 // error), naming the file, the line and the record expected ("name record").
 [[noreturn]] void bad_record(Unit unit, Status status, const char* record);
-
-// Ends the program with exit_bad_io after the diagnostic "<program>: text".
-[[noreturn]] void fail(const char* text);
 
 // Sets the program name used in diagnostics ("ecodyn").
 void set_program_name(const char* name);
