@@ -6,7 +6,8 @@
 //   fio::ask("model type", model_type);
 //
 // Items are int, float, fixed character fields (std::array<char, N>, or a
-// ConstChars view), and contiguous runs of ints or floats (std::span). A write
+// ConstChars view), and contiguous runs of ints, floats or character fields
+// (std::span). A write
 // that fails stops the program with status 2 after a diagnostic naming the
 // file; a read returns ok, end or error and leaves the reaction to the caller.
 #pragma once
@@ -69,6 +70,16 @@ inline Item item(std::span<const float> v) {
 }
 inline Item item(ConstChars c) {
   return {Item::character, const_cast<char*>(c.data), 1, c.length};
+}
+// A run of character fields of the same length (the words of a name).
+template <std::size_t N>
+Item item(std::span<std::array<char, N>> c) {
+  static_assert(sizeof(std::array<char, N>) == N);
+  return {Item::character, c.data()->data(), static_cast<int>(c.size()), static_cast<int>(N)};
+}
+template <std::size_t N>
+Item item(std::span<const std::array<char, N>> c) {
+  return item(std::span<std::array<char, N>>(const_cast<std::array<char, N>*>(c.data()), c.size()));
 }
 template <std::size_t N>
 Item item(std::array<char, N>& c) {

@@ -45,6 +45,11 @@ struct NameTable {
   std::array<std::array<Word, 20>, name_rows> rows{};
   Word& word(int row, int w) { return rows[row][w - 1]; }
   const Word& word(int row, int w) const { return rows[row][w - 1]; }
+  // The 20 words of the title and the 7 words of name i.
+  std::span<Word> title() { return rows[0]; }
+  std::span<const Word> title() const { return rows[0]; }
+  std::span<Word> name(int i) { return std::span<Word>(rows[i].data(), 7); }
+  std::span<const Word> name(int i) const { return std::span<const Word>(rows[i].data(), 7); }
 };
 
 }  // namespace ecodyn

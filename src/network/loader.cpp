@@ -86,12 +86,9 @@ bool any_negative(const Vector& v, int n) {
 
 void read_names(Network& net, int first, int last) {
   for (int i = first; i <= last; ++i) {
-    auto& row = net.names.rows[i];
-    const fio::Status st = fio::read(fio::network_file, "(6A4,A1)", row[0], row[1], row[2],
-                                     row[3], row[4], row[5], row[6]);
+    const fio::Status st = fio::read(fio::network_file, "(6A4,A1)", net.names.name(i));
     if (st != fio::ok) fio::bad_record(fio::network_file, st, "name record");
-    fio::write(fio::report, "(1X,I2,2X,6A4,A1)", i, row[0], row[1], row[2], row[3], row[4],
-               row[5], row[6]);
+    fio::write(fio::report, "(1X,I2,2X,6A4,A1)", i, net.names.name(i));
   }
 }
 
@@ -106,19 +103,12 @@ LoadResult load_network(Network& net) {
   net.restart = false;
 
   // Title record.
-  auto& title = net.names.rows[0];
-  fio::Status st = fio::read(
-      fio::network_file, "(19A4,A2,I2)", title[0], title[1], title[2], title[3], title[4],
-      title[5], title[6], title[7], title[8], title[9], title[10], title[11], title[12],
-      title[13], title[14], title[15], title[16], title[17], title[18], title[19],
-      net.balance_digits);
+  fio::Status st =
+      fio::read(fio::network_file, "(19A4,A2,I2)", net.names.title(), net.balance_digits);
   if (st == fio::end) return LoadResult::end_of_file;
   if (st == fio::error) fio::error_stop("('0 ERROR IN TITLE')");
   net.balance_tolerance = balance_tolerance(net.balance_digits);
-  fio::write(fio::report, "(1H1,1X,19A4,A2,/)", title[0], title[1], title[2], title[3],
-             title[4], title[5], title[6], title[7], title[8], title[9], title[10], title[11],
-             title[12], title[13], title[14], title[15], title[16], title[17], title[18],
-             title[19]);
+  fio::write(fio::report, "(1H1,1X,19A4,A2,/)", net.names.title());
 
   // Counts record.
   int ncomp = 0, nliv = 0, mtype = 0;

@@ -3,17 +3,11 @@
 namespace ecodyn {
 
 void write_title(fio::Unit unit, const NameTable& names, int balance_digits) {
-  const auto& row = names.rows[0];
-  fio::write(unit, "(19A4,A2,I2)", row[0], row[1], row[2], row[3], row[4], row[5], row[6],
-             row[7], row[8], row[9], row[10], row[11], row[12], row[13], row[14], row[15],
-             row[16], row[17], row[18], row[19], balance_digits);
+  fio::write(unit, "(19A4,A2,I2)", names.title(), balance_digits);
 }
 
 void write_title(fio::Unit unit, const NameTable& names) {
-  const auto& row = names.rows[0];
-  fio::write(unit, "(19A4,A2)", row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7],
-             row[8], row[9], row[10], row[11], row[12], row[13], row[14], row[15], row[16],
-             row[17], row[18], row[19]);
+  fio::write(unit, "(19A4,A2)", names.title());
 }
 
 namespace {
@@ -47,8 +41,7 @@ void write_counts(fio::Unit unit, int ncomp, int nliv) {
 }
 
 void write_name(fio::Unit unit, const NameTable& names, int i) {
-  const auto& row = names.rows[i];
-  fio::write(unit, "(19A4,A2,I2)", row[0], row[1], row[2], row[3], row[4], row[5], row[6]);
+  fio::write(unit, "(19A4,A2,I2)", names.name(i));
 }
 
 void write_vector_record(fio::Unit unit, int i, std::span<const float> values) {
