@@ -158,6 +158,8 @@ extern "C" void on_signal(int sig) {
 
 void set_program_name(const char* name) { program = name; }
 
+const char* program_name() { return program; }
+
 void start() {
   f_init();
   std::signal(SIGPIPE, SIG_IGN);

@@ -161,6 +161,9 @@ template <class... A>
 // Sets the program name used in diagnostics ("ecodyn").
 void set_program_name(const char* name);
 
+// Returns the program name used in diagnostics.
+const char* program_name();
+
 // Prepares the run-time; call once at program start. An interrupt or
 // termination signal then still leaves every file with all that was written
 // to it, and a terminal that goes away makes writes fail instead of killing

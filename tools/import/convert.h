@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "diagnostics.h"
+#include "common/diagnostics.h"
 #include "network/arrays.h"
 #include "scor_reader.h"
 

@@ -8,15 +8,16 @@
 #include <string>
 
 #include "convert.h"
-#include "diagnostics.h"
+#include "common/diagnostics.h"
 #include "fio/fio.h"
 #include "network_output.h"
-#include "output_file.h"
+#include "common/output_file.h"
 #include "scor_reader.h"
 
 namespace {
 
 using namespace ecodyn::import;
+using ecodyn::tools::OutputFile;
 
 constexpr int exit_failure = fio::exit_bad_io;
 // Any unit but the terminal's and ecodyn's own.

@@ -23,9 +23,13 @@
 #include <utility>
 #include <vector>
 
-#include "diagnostics.h"
+#include "common/diagnostics.h"
 
 namespace ecodyn::import {
+
+using tools::complain;
+using tools::Diagnostics;
+using tools::InputError;
 
 // A number of the file, with the text it was read from and its line.
 struct SourceValue {

@@ -8,7 +8,7 @@
 
 #include "fio/fio.h"
 
-namespace ecodyn::import {
+namespace ecodyn::tools {
 
 class OutputFile {
  public:
@@ -28,4 +28,4 @@ class OutputFile {
   std::string path_;
 };
 
-}  // namespace ecodyn::import
+}  // namespace ecodyn::tools

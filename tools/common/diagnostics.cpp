@@ -2,16 +2,18 @@
 
 #include <cstdio>
 
-namespace ecodyn::import {
+#include "fio/fio.h"
+
+namespace ecodyn::tools {
 namespace {
 
 void message(const std::string& file, int line, const char* kind, const std::string& text) {
   std::fflush(stdout);
   if (line > 0) {
-    std::fprintf(stderr, "ecodyn-import: %s, line %d: %s%s\n", file.c_str(), line, kind,
+    std::fprintf(stderr, "%s: %s, line %d: %s%s\n", fio::program_name(), file.c_str(), line, kind,
                  text.c_str());
   } else {
-    std::fprintf(stderr, "ecodyn-import: %s: %s%s\n", file.c_str(), kind, text.c_str());
+    std::fprintf(stderr, "%s: %s: %s%s\n", fio::program_name(), file.c_str(), kind, text.c_str());
   }
 }
 
@@ -26,7 +28,7 @@ void Diagnostics::error(int line, const std::string& text) const { message(file_
 
 void complain(const std::string& text) {
   std::fflush(stdout);
-  std::fprintf(stderr, "ecodyn-import: %s\n", text.c_str());
+  std::fprintf(stderr, "%s: %s\n", fio::program_name(), text.c_str());
 }
 
-}  // namespace ecodyn::import
+}  // namespace ecodyn::tools

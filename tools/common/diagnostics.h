@@ -1,14 +1,14 @@
-// Messages to the user on standard error: warnings, after which the import
-// goes on, and the one error that ends it. Each names the input file and,
-// where there is one, the line.
+// Messages of a companion program to the user on standard error: warnings,
+// after which the program goes on, and the one error that ends it. Each names
+// the input file and, where there is one, the line.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
-namespace ecodyn::import {
+namespace ecodyn::tools {
 
-// The input cannot be imported; line 0 when no line is to blame.
+// The input cannot be used; line 0 when no line is to blame.
 class InputError : public std::runtime_error {
  public:
   InputError(int line, const std::string& what) : std::runtime_error(what), line_(line) {}
@@ -25,10 +25,10 @@ class Diagnostics {
 
   const std::string& file() const { return file_; }
 
-  // Writes "ecodyn-import: FILE, line N: warning: text".
+  // Writes "PROGRAM: FILE, line N: warning: text".
   void warn(int line, const std::string& text);
 
-  // Writes "ecodyn-import: FILE, line N: text" for an error.
+  // Writes "PROGRAM: FILE, line N: text" for an error.
   void error(int line, const std::string& text) const;
 
   int warnings() const { return warnings_; }
@@ -38,7 +38,8 @@ class Diagnostics {
   int warnings_ = 0;
 };
 
-// Writes "ecodyn-import: text" to standard error.
+// Writes "PROGRAM: text" to standard error; PROGRAM is the name given to
+// fio::set_program_name.
 void complain(const std::string& text);
 
-}  // namespace ecodyn::import
+}  // namespace ecodyn::tools

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-namespace ecodyn::import {
+namespace ecodyn::tools {
 namespace {
 
 // The temporary file while it exists, in a fixed buffer that a signal
@@ -23,7 +23,7 @@ std::string target;
 void discard_at_exit() {
   if (pending[0] == '\0') return;
   OutputFile::discard();
-  std::fprintf(stderr, "ecodyn-import: %s is not written\n", target.c_str());
+  std::fprintf(stderr, "%s: %s is not written\n", fio::program_name(), target.c_str());
 }
 
 void discard_on_signal(int sig) {
@@ -53,7 +53,7 @@ bool OutputFile::open(fio::Unit unit, const std::string& requested, std::string&
   const std::size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = dir + "." + base + ".ecodyn-import-XXXXXX";
+  std::string temp = dir + "." + base + ".ecodyn-XXXXXX";
   if (temp.size() >= sizeof pending) {
     error = "cannot write " + requested + ": the name is too long";
     return false;
@@ -109,4 +109,4 @@ void OutputFile::discard() {
   }
 }
 
-}  // namespace ecodyn::import
+}  // namespace ecodyn::tools
