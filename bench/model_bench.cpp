@@ -40,7 +40,7 @@ void BM_runge(benchmark::State& state) {
   for (int i = 1; i <= n; i += 3) start(i) = start(i) * 0.8f;
   for (auto _ : state) {
     Vector b = start;
-    runge(b, n, 0.0f, 1.0f, 1.0e-5f, 0.001f, 1.0e-5f);
+    runge(derivs, b, n, 0.0f, 1.0f, 1.0e-5f, 0.001f, 1.0e-5f);
     benchmark::DoNotOptimize(b);
   }
 }

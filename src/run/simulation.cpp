@@ -5,6 +5,7 @@
 
 #include "fio/fio.h"
 #include "integrate/runge.h"
+#include "model/derivs.h"
 #include "model/konsts.h"
 #include "model/snapshot.h"
 #include "run/run_dialogue.h"
@@ -92,7 +93,7 @@ void simulate(Network& net, RunParameters& run) {
   if (run.snap_interval != run_span(run)) snapshot(t_from, net);
 
   for (int n = 1; n <= interval_limit; ++n) {
-    runge(net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
+    runge(derivs, net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
     write_row(t_to, net.biomass, run);
     if (!(t_to < t_snap_next)) {
       snapshot(t_to, net);
