@@ -1,6 +1,7 @@
 #include "model/coefficients.h"
 
 #include "fio/fio.h"
+#include "model/fast_derivs.h"
 #include "model/konsts.h"
 
 namespace ecodyn {
@@ -26,6 +27,7 @@ void derive_coefficients(const Network& net, int model_type) {
   // steady state; deriving them again would restart that model.
   if (net.restart && k.mtype == model_type) return;
   k.mtype = model_type;
+  coefficients_changed();
 
   const int n = k.ncomp;
   const int nliv = k.nliv;

@@ -1,6 +1,7 @@
 #include "model/derivs.h"
 
 #include "fio/fio.h"
+#include "model/fast_derivs.h"
 #include "model/flow_laws.h"
 #include "model/konsts.h"
 
@@ -67,8 +68,7 @@ void lotka_volterra(const WorkVector& y, WorkVector& dydt) {
   const int nliv = k.nliv;
   for (int i = 1; i <= nliv; ++i) {
     float d = k.inputs(i) - flow::linear(k.cexp(i) + k.cresp(i), y(i));
-    const float c = k.cexch(i, i);
-    d = d - c * k.bref(i) * y(i) + y(i) * y(i) * c;
+    d = flow::add_self_term(d, k.cexch(i, i), k.bref(i), y(i));
     // The partners in increasing order, the compartment itself left out.
     for (int j = 1; j <= nliv; ++j) {
       if (j != i) {
@@ -95,7 +95,25 @@ void lotka_volterra(const WorkVector& y, WorkVector& dydt) {
 
 }  // namespace
 
-void derivs(float /*t*/, const WorkVector& y, WorkVector& dydt) {
+namespace {
+
+bool fast_run = false;
+
+}  // namespace
+
+FastDerivsRun::FastDerivsRun() {
+  build_fast_derivs();
+  fast_run = true;
+}
+
+FastDerivsRun::~FastDerivsRun() { fast_run = false; }
+
+void derivs(float t, const WorkVector& y, WorkVector& dydt) {
+  if (fast_run && fast_derivs(y, dydt)) return;
+  derivs_literal(t, y, dydt);
+}
+
+void derivs_literal(float /*t*/, const WorkVector& y, WorkVector& dydt) {
   switch (konsts.mtype) {
     case 1:
       predator_control(y, dydt);

@@ -35,6 +35,13 @@ inline T predator(T c, T y_recipient, T avail_donor) {
   return c * y_recipient * avail_donor;
 }
 
+// A living compartment's damping under type 3, c*y*(y - bref), added to
+// the running sum d as d - (c*bref)*y + (y*y)*c.
+template <class T>
+inline T add_self_term(T d, T c, T bref, T y) {
+  return d - c * bref * y + y * y * c;
+}
+
 // The availability of a donor, exp(1 - bref/y): 1 at the reference
 // biomass, towards 0 as the donor is eaten out, towards e when it is
 // plentiful. The exponent is rounded to single precision, the exponential

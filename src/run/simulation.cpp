@@ -76,6 +76,7 @@ void fade_self_coefficients(float decay) {
 }  // namespace
 
 void simulate(Network& net, RunParameters& run) {
+  const FastDerivsRun fast_derivs_run;
   float t_from = run.t_start;
   float t_to = run.t_start + run.print_interval;
   float t_snap_next = run.t_start + run.snap_interval;
