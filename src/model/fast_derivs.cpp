@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <algorithm>
 
 #include "fio/fio.h"
 #include "model/flow_laws.h"
@@ -71,16 +72,27 @@ namespace {
 constexpr int lanes = 8;
 constexpr int max_groups = (max_compartments + lanes - 1) / lanes;
 constexpr int padded = max_groups * lanes;
-constexpr int max_blocks = max_compartments * max_groups;
+constexpr int max_width = 4;                               // lane groups summed together
+constexpr int max_entries = max_groups * max_compartments;  // every set's slots, padded
 
-typedef float Lanes __attribute__((vector_size(lanes * sizeof(float))));
-typedef std::int32_t Mask __attribute__((vector_size(lanes * sizeof(float))));
+typedef float Lanes __attribute__((vector_size(lanes * sizeof(float)), may_alias));
+typedef std::int32_t Mask __attribute__((vector_size(lanes * sizeof(float)), may_alias));
 
 // The coefficients of one block: cin(l) of the flow j -> i and cout(l) of
-// the flow i -> j, for the compartment i in lane l.
+// the flow i -> j, for the compartment i in lane l of the group.
 struct Block {
   Lanes cin;
   Lanes cout;
+};
+
+// A set of lane groups summed side by side: its partners with a living
+// compartment first, slot by slot, one entry per group in each slot.
+struct Set {
+  int first_group = 0;
+  int width = 0;      // groups in the set, 1 to max_width
+  int living = 0;     // slots whose partners are living
+  int nonliving = 0;  // slots whose partners are not
+  int first_entry = 0;
 };
 
 struct Plan {
@@ -90,109 +102,173 @@ struct Plan {
   int nliv = 0;
   int mtype = 0;
   int groups = 0;
-  bool leaves_out = false;           // some block left out: conditions apply
-  int pos[max_compartments + 1]{};   // lane position of compartment i
-  int first[max_compartments + 2]{}; // blocks of partner j: first(j) .. first(j+1)-1
-  int group[max_blocks]{};           // lane group of each block
-  Block block[max_blocks]{};
-  // Where the living diagonal (i, i) lies, to follow its fading: block
-  // index and lane, or -1 when its block is left out.
-  int diag_block[max_compartments + 1]{};
-  int diag_lane[max_compartments + 1]{};
-  Mask living[max_groups]{};  // -1 in the lanes of living compartments
+  int sets = 0;
+  bool leaves_out = false;  // a block left out or a slot padded: conditions apply
+  int visited = 0;          // blocks that carry a coefficient
+  Set set[max_groups];
+  // Entry e: the block, the lane position of its partner j (j - 1), and
+  // under type 3 the lane of a living compartment's own diagonal, whose
+  // sum the pair must not touch.
+  Block block[max_entries];
+  int partner[max_entries];
+  Mask keep[max_entries];
+  Mask living[max_groups];  // -1 in the lanes of living compartments
+  // The living diagonals (i, i) in the plan, to follow their fading.
+  int diagonals = 0;
+  int diag_entry[max_compartments];
+  int diag_lane[max_compartments];
+  int diag_of[max_compartments];
 };
 
 Plan plan;
 unsigned generation = 1;
 
-bool is_negative_zero(float x) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &x, sizeof bits);
-  return bits == 0x80000000u;
-}
-
-Lanes broadcast(float x) { return Lanes{x, x, x, x, x, x, x, x}; }
-
-// The per-call state of the compartments, by lane group and lane.
+// The per-call state of the compartments by lane position (compartment
+// i in position i - 1), padded with zeros to whole groups.
 struct State {
-  Lanes y[max_groups];
-  Lanes d[max_groups];    // the running sums
-  Lanes aux[max_groups];  // type 1: availability; type 3: y if living, else 1
-  float& at(Lanes* v, int p) { return v[p / lanes][p % lanes]; }
+  alignas(32) float y[padded];
+  alignas(32) float d[padded];    // the running sums
+  alignas(32) float aux[padded];  // type 1: availability; type 3: y if living, else 1
+  // y and aux of each partner in every lane, filled by the sweep.
+  Lanes y_partner[max_compartments];
+  Lanes aux_partner[max_compartments];
 };
+
+inline Lanes group(const float* v, int g) { return *reinterpret_cast<const Lanes*>(v + g * lanes); }
+
+// Fills y_partner (and aux_partner) of the state. A macro, not a function:
+// a vector built from scalars in a function of its own would be built for
+// the baseline processor even where it is inlined into a vector-extension
+// clone.
+#define ECODYN_SPREAD_PARTNERS(s, with_aux)                              \
+  for (int p = 0; p < plan.ncomp; ++p) {                                \
+    const float x = (s).y[p];                                           \
+    (s).y_partner[p] = Lanes{x, x, x, x, x, x, x, x};                   \
+    if (with_aux) {                                                     \
+      const float a = (s).aux[p];                                       \
+      (s).aux_partner[p] = Lanes{a, a, a, a, a, a, a, a};               \
+    }                                                                   \
+  }
 
 // Copies the faded diagonal of the living compartments into the plan.
 void refresh_diagonal() {
-  for (int i = 1; i <= plan.nliv; ++i) {
-    const int b = plan.diag_block[i];
-    if (b < 0) continue;
-    const float c = konsts.cexch(i, i);
-    plan.block[b].cin[plan.diag_lane[i]] = c;
-    plan.block[b].cout[plan.diag_lane[i]] = c;
+  for (int k = 0; k < plan.diagonals; ++k) {
+    const float c = konsts.cexch(plan.diag_of[k], plan.diag_of[k]);
+    plan.block[plan.diag_entry[k]].cin[plan.diag_lane[k]] = c;
+    plan.block[plan.diag_entry[k]].cout[plan.diag_lane[k]] = c;
+  }
+}
+
+// The sums of one set of W groups; the pair law of each model type.
+template <int W, class Pair>
+__attribute__((always_inline)) inline void sweep_set(const Set& set, State& s, Pair pair) {
+  Lanes d[W];
+  for (int m = 0; m < W; ++m) d[m] = group(s.d, set.first_group + m);
+  int e = set.first_entry;
+  for (int k = 0; k < set.living; ++k, e += W) {
+    for (int m = 0; m < W; ++m) d[m] = pair.template at<true>(d[m], set.first_group + m, e + m);
+  }
+  for (int k = 0; k < set.nonliving; ++k, e += W) {
+    for (int m = 0; m < W; ++m) d[m] = pair.template at<false>(d[m], set.first_group + m, e + m);
+  }
+  for (int m = 0; m < W; ++m) *reinterpret_cast<Lanes*>(s.d + (set.first_group + m) * lanes) = d[m];
+}
+
+template <class Pair>
+__attribute__((always_inline)) inline void sweep(State& s, Pair pair) {
+  for (int t = 0; t < plan.sets; ++t) {
+    const Set& set = plan.set[t];
+    switch (set.width) {
+      case 1: sweep_set<1>(set, s, pair); break;
+      case 2: sweep_set<2>(set, s, pair); break;
+      case 3: sweep_set<3>(set, s, pair); break;
+      default: sweep_set<4>(set, s, pair); break;
+    }
   }
 }
 
 // Linear donor control: (c(j,i)*y(j) + d) - c(i,j)*y(i).
-__attribute__((target_clones("avx2", "default"))) void sweep_donor(State& s,
-                                                                   const WorkVector& yj) {
-  Lanes* d = s.d;
-  const Lanes* y = s.y;
-  for (int j = 1; j <= plan.ncomp; ++j) {
-    const Lanes y_j = broadcast(yj(j));
-    for (int b = plan.first[j]; b < plan.first[j + 1]; ++b) {
-      const int g = plan.group[b];
-      const Block& k = plan.block[b];
-      d[g] = (flow::donor(k.cin, y_j) + d[g]) - flow::donor(k.cout, y[g]);
-    }
+struct DonorPair {
+  const State& s;
+  template <bool living_j>
+  Lanes at(Lanes d, int g, int e) const {
+    const Block& k = plan.block[e];
+    const Lanes y_j = s.y_partner[plan.partner[e]];
+    return (flow::donor(k.cin, y_j) + d) - flow::donor(k.cout, group(s.y, g));
   }
-}
+};
 
 // Damped Lotka-Volterra. With a(x) = y(x) for a living x and 1 otherwise,
-// every pair is (d - (c(i,j)*y(i))*a(j)) + (c(j,i)*y(j))*a(i): a product
-// with 1 is exact, so this is the literal sum of each kind of pair.
-__attribute__((target_clones("avx2", "default"))) void sweep_lotka_volterra(
-    State& s, const WorkVector& yj) {
-  Lanes* d = s.d;
-  const Lanes* y = s.y;
-  const Lanes* a = s.aux;
-  for (int j = 1; j <= plan.ncomp; ++j) {
-    const bool living = j <= plan.nliv;
-    const Lanes y_j = broadcast(yj(j));
-    const Lanes a_j = broadcast(living ? yj(j) : 1.0f);
-    const float kept = s.at(d, plan.pos[j]);
-    for (int b = plan.first[j]; b < plan.first[j + 1]; ++b) {
-      const int g = plan.group[b];
-      const Block& k = plan.block[b];
-      d[g] = (d[g] - flow::mass_action(k.cout, y[g], a_j)) + flow::mass_action(k.cin, y_j, a[g]);
+// every pair is (d - (c(i,j)*y(i))*a(j)) + (c(j,i)*y(j))*a(i); a product
+// with 1 is exact, so this is the literal sum of each kind of pair. A
+// living compartment's pair with itself is its self-term, added before:
+// that lane keeps its sum.
+struct LotkaVolterraPair {
+  const State& s;
+  template <bool living_j>
+  Lanes at(Lanes d, int g, int e) const {
+    const Block& k = plan.block[e];
+    const Lanes y_j = s.y_partner[plan.partner[e]];
+    const Lanes y_i = group(s.y, g);
+    if constexpr (living_j) {
+      const Lanes sum =
+          (d - flow::mass_action(k.cout, y_i, y_j)) + flow::mass_action(k.cin, y_j, group(s.aux, g));
+      return plan.keep[e] ? d : sum;
+    } else {
+      return (d - flow::donor(k.cout, y_i)) + flow::mass_action(k.cin, y_j, group(s.aux, g));
     }
-    // A living compartment's pair with itself is its self-term, added before.
-    if (living) s.at(d, plan.pos[j]) = kept;
   }
-}
+};
 
 // Generic predator control: (d + inflow) - outflow, each flow zero unless
 // its coefficient is above zero.
-__attribute__((target_clones("avx2", "default"))) void sweep_predator(
-    State& s, const WorkVector& yj, const WorkVector& avail) {
-  Lanes* d = s.d;
-  const Lanes* y = s.y;
-  const Lanes* av = s.aux;
-  const Mask* living_i = plan.living;
-  const Lanes zero{};
-  for (int j = 1; j <= plan.ncomp; ++j) {
-    const bool living_j = j <= plan.nliv;
-    const Lanes y_j = broadcast(yj(j));
-    const Lanes avail_j = broadcast(avail(j));
-    for (int b = plan.first[j]; b < plan.first[j + 1]; ++b) {
-      const int g = plan.group[b];
-      const Block& k = plan.block[b];
-      const Lanes out = living_j ? flow::predator(k.cout, y_j, av[g]) : flow::donor(k.cout, y[g]);
-      const Lanes in = living_i[g] ? flow::predator(k.cin, y[g], avail_j) : flow::donor(k.cin, y_j);
-      const Lanes outflow = reinterpret_cast<Lanes>((k.cout > zero) & reinterpret_cast<Mask>(out));
-      const Lanes inflow = reinterpret_cast<Lanes>((k.cin > zero) & reinterpret_cast<Mask>(in));
-      d[g] = d[g] + inflow - outflow;
+struct PredatorPair {
+  const State& s;
+  template <bool living_j>
+  Lanes at(Lanes d, int g, int e) const {
+    const Block& k = plan.block[e];
+    const int j = plan.partner[e];
+    const Lanes y_j = s.y_partner[j];
+    const Lanes y_i = group(s.y, g);
+    const Lanes zero{};
+    Lanes out;
+    if constexpr (living_j) {
+      out = flow::predator(k.cout, y_j, group(s.aux, g));
+    } else {
+      out = flow::donor(k.cout, y_i);
     }
+    const Lanes in = plan.living[g] ? flow::predator(k.cin, y_i, s.aux_partner[j])
+                                    : flow::donor(k.cin, y_j);
+    const Lanes outflow = reinterpret_cast<Lanes>((k.cout > zero) & reinterpret_cast<Mask>(out));
+    const Lanes inflow = reinterpret_cast<Lanes>((k.cin > zero) & reinterpret_cast<Mask>(in));
+    return d + inflow - outflow;
   }
+};
+
+__attribute__((target_clones("avx2", "default"))) void sweep_donor(State& s) {
+  ECODYN_SPREAD_PARTNERS(s, false);
+  sweep(s, DonorPair{s});
+}
+
+__attribute__((target_clones("avx2", "default"))) void sweep_lotka_volterra(State& s) {
+  ECODYN_SPREAD_PARTNERS(s, false);
+  sweep(s, LotkaVolterraPair{s});
+}
+
+__attribute__((target_clones("avx2", "default"))) void sweep_predator(State& s) {
+  ECODYN_SPREAD_PARTNERS(s, true);
+  sweep(s, PredatorPair{s});
+}
+
+// Returns whether any of the n values is -0.
+bool any_negative_zero(const float* v, int n) {
+  std::uint32_t found = 0;
+  for (int p = 0; p < n; ++p) {
+    std::uint32_t bits;
+    std::memcpy(&bits, v + p, sizeof bits);
+    found |= bits == 0x80000000u;
+  }
+  return found != 0;
 }
 
 }  // namespace
@@ -202,58 +278,88 @@ void coefficients_changed() { ++generation; }
 void build_fast_derivs() {
   const Konsts& k = konsts;
   const int n = k.ncomp;
+  const int nliv = k.nliv;
   plan.built = true;
   plan.generation = generation;
   plan.ncomp = n;
-  plan.nliv = k.nliv;
+  plan.nliv = nliv;
   plan.mtype = k.mtype;
   plan.groups = (n + lanes - 1) / lanes;
+  plan.sets = (plan.groups + max_width - 1) / max_width;
   plan.leaves_out = false;
-  // comp[p]: the compartment in lane position p, 0 for an empty lane.
-  int comp[padded] = {};
-  for (int i = 1; i <= n; ++i) {
-    plan.pos[i] = i - 1;
-    comp[i - 1] = i;
-  }
-  for (int p = 0; p < padded; ++p) {
-    plan.living[p / lanes][p % lanes] = comp[p] >= 1 && comp[p] <= k.nliv ? -1 : 0;
-  }
-  for (int i = 1; i <= n; ++i) plan.diag_block[i] = -1;
+  plan.visited = 0;
+  plan.diagonals = 0;
+  for (int p = 0; p < padded; ++p) plan.living[p / lanes][p % lanes] = p < nliv ? -1 : 0;
 
-  int count = 0;
-  for (int j = 1; j <= n; ++j) {
-    plan.first[j] = count;
-    for (int g = 0; g < plan.groups; ++g) {
-      Block blk{};
+  // The partners of each group that carry a coefficient, in increasing order.
+  static int partners[max_groups][max_compartments];
+  int count[max_groups][2] = {};  // living partners, the others
+  for (int g = 0; g < plan.groups; ++g) {
+    for (int j = 1; j <= n; ++j) {
       bool any = false;
-      for (int l = 0; l < lanes; ++l) {
-        const int i = comp[g * lanes + l];
-        if (i == 0) continue;
-        blk.cin[l] = k.cexch(j, i);
-        blk.cout[l] = k.cexch(i, j);
+      for (int i = g * lanes + 1; i <= std::min(n, g * lanes + lanes); ++i) {
         // NaN counts as nonzero, and is kept.
-        if (!(blk.cin[l] == 0.0f) || !(blk.cout[l] == 0.0f)) any = true;
+        if (!(k.cexch(j, i) == 0.0f) || !(k.cexch(i, j) == 0.0f)) any = true;
       }
       if (!any) {
         plan.leaves_out = true;
         continue;
       }
-      const int p = plan.pos[j];
-      if (p / lanes == g) {
-        plan.diag_block[j] = count;
-        plan.diag_lane[j] = p % lanes;
-      }
-      plan.group[count] = g;
-      plan.block[count] = blk;
-      ++count;
+      partners[g][count[g][0] + count[g][1]] = j;
+      ++count[g][j <= nliv ? 0 : 1];
+      ++plan.visited;
     }
   }
-  plan.first[n + 1] = count;
+
+  int e = 0;
+  for (int t = 0, g0 = 0; t < plan.sets; ++t) {
+    Set& set = plan.set[t];
+    // Groups spread evenly over the sets.
+    set.width = (plan.groups - g0 + plan.sets - t - 1) / (plan.sets - t);
+    set.first_group = g0;
+    set.first_entry = e;
+    set.living = set.nonliving = 0;
+    for (int m = 0; m < set.width; ++m) {
+      set.living = std::max(set.living, count[g0 + m][0]);
+      set.nonliving = std::max(set.nonliving, count[g0 + m][1]);
+    }
+    for (int phase = 0; phase < 2; ++phase) {
+      const int slots = phase == 0 ? set.living : set.nonliving;
+      for (int slot = 0; slot < slots; ++slot) {
+        for (int m = 0; m < set.width; ++m, ++e) {
+          const int g = g0 + m;
+          Block& blk = plan.block[e];
+          blk = Block{};
+          plan.keep[e] = Mask{};
+          plan.partner[e] = 0;
+          // A slot past the group's partners is padding: no coefficient.
+          if (slot >= count[g][phase]) {
+            plan.leaves_out = true;
+            continue;
+          }
+          const int j = partners[g][(phase == 0 ? 0 : count[g][0]) + slot];
+          plan.partner[e] = j - 1;
+          for (int l = 0; l < lanes; ++l) {
+            const int i = g * lanes + l + 1;
+            if (i > n) break;
+            blk.cin[l] = k.cexch(j, i);
+            blk.cout[l] = k.cexch(i, j);
+            if (i == j && i <= nliv) {
+              plan.keep[e][l] = -1;
+              plan.diag_entry[plan.diagonals] = e;
+              plan.diag_lane[plan.diagonals] = l;
+              plan.diag_of[plan.diagonals] = i;
+              ++plan.diagonals;
+            }
+          }
+        }
+      }
+    }
+    g0 += set.width;
+  }
 }
 
-FastDerivsShape fast_derivs_shape() {
-  return {plan.first[plan.ncomp + 1], plan.ncomp * plan.groups};
-}
+FastDerivsShape fast_derivs_shape() { return {plan.visited, plan.ncomp * plan.groups}; }
 
 bool fast_derivs(const WorkVector& y, WorkVector& dydt) {
   const Konsts& k = konsts;
@@ -264,47 +370,39 @@ bool fast_derivs(const WorkVector& y, WorkVector& dydt) {
   const int n = k.ncomp;
   const int nliv = k.nliv;
 
-  WorkVector avail;
   State s;
-  for (int g = 0; g < max_groups; ++g) s.y[g] = s.d[g] = s.aux[g] = Lanes{};
-
+  for (int p = n; p < padded; ++p) s.y[p] = s.d[p] = s.aux[p] = 0.0f;
   if (plan.mtype == 1) {
     // The availability of every donor first, stopping before anything is
     // written, as the literal evaluation does.
     for (int i = 1; i <= n; ++i) {
       if (y(i) <= 0.0f) fio::error_stop("(1X,'BIOMASS DRIVEN NEGATIVE.')");
-      avail(i) = flow::availability(k.bref(i), y(i));
+      s.aux[i - 1] = flow::availability(k.bref(i), y(i));
     }
   } else if (plan.leaves_out) {
-    for (int i = 1; i <= n; ++i) {
-      if (!std::isfinite(y(i))) return false;
-    }
+    bool finite = true;
+    for (int i = 1; i <= n; ++i) finite = finite && std::isfinite(y(i));
+    if (!finite) return false;
   }
-
   for (int i = 1; i <= n; ++i) {
-    const int p = plan.pos[i];
-    float d = k.inputs(i) - flow::linear(k.cexp(i) + k.cresp(i), y(i));
-    if (plan.mtype == 3 && i <= nliv) d = flow::add_self_term(d, k.cexch(i, i), k.bref(i), y(i));
-    if (plan.leaves_out && is_negative_zero(d)) return false;
-    s.at(s.y, p) = y(i);
-    s.at(s.d, p) = d;
-    if (plan.mtype == 1) s.at(s.aux, p) = avail(i);
-    if (plan.mtype == 3) s.at(s.aux, p) = i <= nliv ? y(i) : 1.0f;
+    s.y[i - 1] = y(i);
+    s.d[i - 1] = k.inputs(i) - flow::linear(k.cexp(i) + k.cresp(i), y(i));
   }
+  if (plan.mtype == 3) {
+    for (int i = 1; i <= nliv; ++i) {
+      s.d[i - 1] = flow::add_self_term(s.d[i - 1], k.cexch(i, i), k.bref(i), y(i));
+    }
+    for (int i = 1; i <= n; ++i) s.aux[i - 1] = i <= nliv ? y(i) : 1.0f;
+  }
+  if (plan.leaves_out && any_negative_zero(s.d, n)) return false;
 
   refresh_diagonal();
   switch (plan.mtype) {
-    case 1:
-      sweep_predator(s, y, avail);
-      break;
-    case 3:
-      sweep_lotka_volterra(s, y);
-      break;
-    default:
-      sweep_donor(s, y);
-      break;
+    case 1: sweep_predator(s); break;
+    case 3: sweep_lotka_volterra(s); break;
+    default: sweep_donor(s); break;
   }
-  for (int i = 1; i <= n; ++i) dydt(i) = s.at(s.d, plan.pos[i]);
+  for (int i = 1; i <= n; ++i) dydt(i) = s.d[i - 1];
   return true;
 }
 
