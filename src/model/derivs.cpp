@@ -99,6 +99,10 @@ namespace {
 
 bool fast_run = false;
 
+// Up to eight compartments fill one vector of the fast evaluation; so few
+// are summed as fast by their literal chains.
+constexpr int fast_from = 9;
+
 }  // namespace
 
 FastDerivsRun::FastDerivsRun() {
@@ -109,7 +113,7 @@ FastDerivsRun::FastDerivsRun() {
 FastDerivsRun::~FastDerivsRun() { fast_run = false; }
 
 void derivs(float t, const WorkVector& y, WorkVector& dydt) {
-  if (fast_run && fast_derivs(y, dydt)) return;
+  if (fast_run && konsts.ncomp >= fast_from && fast_derivs(y, dydt)) return;
   derivs_literal(t, y, dydt);
 }
 

@@ -1,13 +1,9 @@
 #include "model/fast_derivs.h"
 
-// The vectors never cross a function boundary outside this file, so their
-// argument-passing convention does not matter.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
 
 #include "fio/fio.h"
 #include "model/flow_laws.h"
@@ -17,19 +13,23 @@
 //
 // The literal evaluation sums, for each compartment i, its exchange terms
 // over the partners j = 1..ncomp in one chain of single-precision additions.
-// The chains of different compartments are independent. Here the partners
-// are the outer loop and the compartments the inner one: for each j in
-// increasing order, the term of pair (i, j) is added to the running sum of
-// every compartment i at once, eight compartments to a vector. Each lane
-// performs the very operations of the literal chain, in its order, with the
-// same products rounded at the same places (vector arithmetic rounds like
-// scalar arithmetic; no fused multiply-add), so each sum comes out bit for
-// bit as the literal one.
+// The chains of different compartments are independent. Here eight
+// compartments form a lane group whose sums are one vector, and up to four
+// groups form a set whose vectors stay in registers while the set's
+// partners pass by in increasing order: in each slot every group of the set
+// adds the terms of one of its partners (a different one per group), so
+// that the chains of the set advance side by side. Each lane performs the
+// very operations of the literal chain, in its order, with the same
+// products rounded at the same places (vector arithmetic rounds like scalar
+// arithmetic; no fused multiply-add), so each sum comes out bit for bit as
+// the literal one.
 //
 // A block is the eight compartments of one lane group paired with one
 // partner j. A block whose sixteen coefficients (i -> j and j -> i) are all
-// zero is left out. That is exact only where the literal terms of such a
-// pair leave the sum unchanged:
+// zero is left out, and a group with fewer partners than the others of its
+// set fills its last slots with blocks of zero coefficients. Both are exact
+// only where the literal terms of a pair without coefficients leave the sum
+// unchanged:
 //
 //  - Model type 1 adds (d + 0) - 0, the flows of a coefficient not above
 //    zero being zero whatever the biomasses. d + 0 is d unless d is -0
@@ -38,21 +38,21 @@
 //    biomasses. With finite biomasses each product is a signed zero and
 //    d + (+-0) and d - (+-0) are d unless d is -0. An infinite biomass
 //    makes the product a NaN (0 * inf), so a biomass that is not finite
-//    rules the skipping out.
+//    rules the skipping and the padding out.
 //  - A running sum that is not -0 never becomes -0 by adding or
 //    subtracting (an exact cancellation gives +0), so it suffices that the
 //    sum is not -0 where the exchange terms begin: after the linear terms,
 //    and under type 3 after a living compartment's self-term.
 //
-// When a plan leaves blocks out and a state does not meet these conditions,
-// fast_derivs declines and derivs takes the literal evaluation. A plan that
-// leaves nothing out (a dense network) has no conditions.
+// When a plan leaves blocks out or pads slots and a state does not meet
+// these conditions, fast_derivs declines and derivs takes the literal
+// evaluation. A plan that does neither (a dense network) has no conditions.
 //
 // Model type 1 tests the sign of every coefficient at every call, as the
 // literal evaluation does, so a coefficient that has faded or been zeroed
 // contributes nothing. Under type 3 the diagonal pair of a living
 // compartment is left out of its chain (its self-term stands in for it):
-// that lane keeps its sum across the partner j = i.
+// its lane carries zero coefficients, like a left-out block.
 //
 // The plan holds packed copies of the coefficients. Within the run of a
 // cycle they change in two ways only: the simulation loop fades the
@@ -106,12 +106,9 @@ struct Plan {
   bool leaves_out = false;  // a block left out or a slot padded: conditions apply
   int visited = 0;          // blocks that carry a coefficient
   Set set[max_groups];
-  // Entry e: the block, the lane position of its partner j (j - 1), and
-  // under type 3 the lane of a living compartment's own diagonal, whose
-  // sum the pair must not touch.
+  // Entry e: the block and the lane position of its partner j (j - 1).
   Block block[max_entries];
   int partner[max_entries];
-  Mask keep[max_entries];
   Mask living[max_groups];  // -1 in the lanes of living compartments
   // The living diagonals (i, i) in the plan, to follow their fading.
   int diagonals = 0;
@@ -134,6 +131,13 @@ struct State {
   Lanes aux_partner[max_compartments];
 };
 
+// What a pair law needs of the compartments of one group.
+struct Member {
+  Lanes y;
+  Lanes aux;
+  Mask living;
+};
+
 inline Lanes group(const float* v, int g) { return *reinterpret_cast<const Lanes*>(v + g * lanes); }
 
 // Fills y_partner (and aux_partner) of the state. A macro, not a function:
@@ -150,12 +154,15 @@ inline Lanes group(const float* v, int g) { return *reinterpret_cast<const Lanes
     }                                                                   \
   }
 
-// Copies the faded diagonal of the living compartments into the plan.
+// Copies the faded diagonal of the living compartments into the plan. It
+// changes once per print interval, so it is written only when it differs:
+// a vector load right after a store into one of its lanes would wait.
 void refresh_diagonal() {
   for (int k = 0; k < plan.diagonals; ++k) {
     const float c = konsts.cexch(plan.diag_of[k], plan.diag_of[k]);
-    plan.block[plan.diag_entry[k]].cin[plan.diag_lane[k]] = c;
-    plan.block[plan.diag_entry[k]].cout[plan.diag_lane[k]] = c;
+    Block& blk = plan.block[plan.diag_entry[k]];
+    const int l = plan.diag_lane[k];
+    if (std::memcmp(&blk.cin[l], &c, sizeof c) != 0) blk.cin[l] = blk.cout[l] = c;
   }
 }
 
@@ -163,13 +170,18 @@ void refresh_diagonal() {
 template <int W, class Pair>
 __attribute__((always_inline)) inline void sweep_set(const Set& set, State& s, Pair pair) {
   Lanes d[W];
-  for (int m = 0; m < W; ++m) d[m] = group(s.d, set.first_group + m);
+  Member i[W];
+  for (int m = 0; m < W; ++m) {
+    const int g = set.first_group + m;
+    d[m] = group(s.d, g);
+    i[m] = Member{group(s.y, g), group(s.aux, g), plan.living[g]};
+  }
   int e = set.first_entry;
   for (int k = 0; k < set.living; ++k, e += W) {
-    for (int m = 0; m < W; ++m) d[m] = pair.template at<true>(d[m], set.first_group + m, e + m);
+    for (int m = 0; m < W; ++m) d[m] = pair.template at<true>(d[m], i[m], e + m);
   }
   for (int k = 0; k < set.nonliving; ++k, e += W) {
-    for (int m = 0; m < W; ++m) d[m] = pair.template at<false>(d[m], set.first_group + m, e + m);
+    for (int m = 0; m < W; ++m) d[m] = pair.template at<false>(d[m], i[m], e + m);
   }
   for (int m = 0; m < W; ++m) *reinterpret_cast<Lanes*>(s.d + (set.first_group + m) * lanes) = d[m];
 }
@@ -191,31 +203,27 @@ __attribute__((always_inline)) inline void sweep(State& s, Pair pair) {
 struct DonorPair {
   const State& s;
   template <bool living_j>
-  Lanes at(Lanes d, int g, int e) const {
+  Lanes at(Lanes d, const Member& i, int e) const {
     const Block& k = plan.block[e];
     const Lanes y_j = s.y_partner[plan.partner[e]];
-    return (flow::donor(k.cin, y_j) + d) - flow::donor(k.cout, group(s.y, g));
+    return (flow::donor(k.cin, y_j) + d) - flow::donor(k.cout, i.y);
   }
 };
 
 // Damped Lotka-Volterra. With a(x) = y(x) for a living x and 1 otherwise,
 // every pair is (d - (c(i,j)*y(i))*a(j)) + (c(j,i)*y(j))*a(i); a product
-// with 1 is exact, so this is the literal sum of each kind of pair. A
-// living compartment's pair with itself is its self-term, added before:
-// that lane keeps its sum.
+// with 1 is exact, so this is the literal sum of each kind of pair.
 struct LotkaVolterraPair {
   const State& s;
   template <bool living_j>
-  Lanes at(Lanes d, int g, int e) const {
+  Lanes at(Lanes d, const Member& i, int e) const {
     const Block& k = plan.block[e];
     const Lanes y_j = s.y_partner[plan.partner[e]];
-    const Lanes y_i = group(s.y, g);
+    const Lanes y_i = i.y;
     if constexpr (living_j) {
-      const Lanes sum =
-          (d - flow::mass_action(k.cout, y_i, y_j)) + flow::mass_action(k.cin, y_j, group(s.aux, g));
-      return plan.keep[e] ? d : sum;
+      return (d - flow::mass_action(k.cout, y_i, y_j)) + flow::mass_action(k.cin, y_j, i.aux);
     } else {
-      return (d - flow::donor(k.cout, y_i)) + flow::mass_action(k.cin, y_j, group(s.aux, g));
+      return (d - flow::donor(k.cout, y_i)) + flow::mass_action(k.cin, y_j, i.aux);
     }
   }
 };
@@ -225,19 +233,19 @@ struct LotkaVolterraPair {
 struct PredatorPair {
   const State& s;
   template <bool living_j>
-  Lanes at(Lanes d, int g, int e) const {
+  Lanes at(Lanes d, const Member& i, int e) const {
     const Block& k = plan.block[e];
     const int j = plan.partner[e];
     const Lanes y_j = s.y_partner[j];
-    const Lanes y_i = group(s.y, g);
+    const Lanes y_i = i.y;
     const Lanes zero{};
     Lanes out;
     if constexpr (living_j) {
-      out = flow::predator(k.cout, y_j, group(s.aux, g));
+      out = flow::predator(k.cout, y_j, i.aux);
     } else {
       out = flow::donor(k.cout, y_i);
     }
-    const Lanes in = plan.living[g] ? flow::predator(k.cin, y_i, s.aux_partner[j])
+    const Lanes in = i.living ? flow::predator(k.cin, y_i, s.aux_partner[j])
                                     : flow::donor(k.cin, y_j);
     const Lanes outflow = reinterpret_cast<Lanes>((k.cout > zero) & reinterpret_cast<Mask>(out));
     const Lanes inflow = reinterpret_cast<Lanes>((k.cin > zero) & reinterpret_cast<Mask>(in));
@@ -291,6 +299,9 @@ void build_fast_derivs() {
   plan.diagonals = 0;
   for (int p = 0; p < padded; ++p) plan.living[p / lanes][p % lanes] = p < nliv ? -1 : 0;
 
+  // Under type 3 a living compartment's pair with itself is its self-term,
+  // not summed with the pairs.
+  const auto self_term = [&](int i, int j) { return k.mtype == 3 && i == j && i <= nliv; };
   // The partners of each group that carry a coefficient, in increasing order.
   static int partners[max_groups][max_compartments];
   int count[max_groups][2] = {};  // living partners, the others
@@ -299,6 +310,7 @@ void build_fast_derivs() {
       bool any = false;
       for (int i = g * lanes + 1; i <= std::min(n, g * lanes + lanes); ++i) {
         // NaN counts as nonzero, and is kept.
+        if (self_term(i, j)) continue;
         if (!(k.cexch(j, i) == 0.0f) || !(k.cexch(i, j) == 0.0f)) any = true;
       }
       if (!any) {
@@ -330,7 +342,6 @@ void build_fast_derivs() {
           const int g = g0 + m;
           Block& blk = plan.block[e];
           blk = Block{};
-          plan.keep[e] = Mask{};
           plan.partner[e] = 0;
           // A slot past the group's partners is padding: no coefficient.
           if (slot >= count[g][phase]) {
@@ -342,10 +353,13 @@ void build_fast_derivs() {
           for (int l = 0; l < lanes; ++l) {
             const int i = g * lanes + l + 1;
             if (i > n) break;
+            if (self_term(i, j)) {
+              plan.leaves_out = true;
+              continue;
+            }
             blk.cin[l] = k.cexch(j, i);
             blk.cout[l] = k.cexch(i, j);
             if (i == j && i <= nliv) {
-              plan.keep[e][l] = -1;
               plan.diag_entry[plan.diagonals] = e;
               plan.diag_lane[plan.diagonals] = l;
               plan.diag_of[plan.diagonals] = i;
