@@ -115,6 +115,7 @@ struct Plan {
   int diag_entry[max_compartments];
   int diag_lane[max_compartments];
   int diag_of[max_compartments];
+  float diag_value[max_compartments];  // as copied into the block
 };
 
 Plan plan;
@@ -160,9 +161,10 @@ inline Lanes group(const float* v, int g) { return *reinterpret_cast<const Lanes
 void refresh_diagonal() {
   for (int k = 0; k < plan.diagonals; ++k) {
     const float c = konsts.cexch(plan.diag_of[k], plan.diag_of[k]);
+    if (std::memcmp(&plan.diag_value[k], &c, sizeof c) == 0) continue;
+    plan.diag_value[k] = c;
     Block& blk = plan.block[plan.diag_entry[k]];
-    const int l = plan.diag_lane[k];
-    if (std::memcmp(&blk.cin[l], &c, sizeof c) != 0) blk.cin[l] = blk.cout[l] = c;
+    blk.cin[plan.diag_lane[k]] = blk.cout[plan.diag_lane[k]] = c;
   }
 }
 
@@ -363,6 +365,7 @@ void build_fast_derivs() {
               plan.diag_entry[plan.diagonals] = e;
               plan.diag_lane[plan.diagonals] = l;
               plan.diag_of[plan.diagonals] = i;
+              plan.diag_value[plan.diagonals] = blk.cin[l];
               ++plan.diagonals;
             }
           }
