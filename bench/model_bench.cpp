@@ -4,6 +4,7 @@
 // of carrying the dense network over one print interval.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -23,10 +24,14 @@ using namespace ecodyn;
 constexpr int n = max_compartments;
 constexpr int nliv = 50;
 
-const char* const published[] = {
-    "cone_spring",           "silver_springs",          "oyster_reef",
-    "baltic_sea_aggregated", "crystal_river_creek_control", "chesapeake_bay_mesohaline",
-    "cypress_wetland_wet_season", "lake_oneida_pre_zm"};
+const char* const published[] = {"cone_spring",
+                                  "silver_springs",
+                                  "oyster_reef",
+                                  "baltic_sea_aggregated",
+                                  "crystal_river_creek_control",
+                                  "chesapeake_bay_mesohaline",
+                                  "cypress_wetland_wet_season",
+                                  "lake_oneida_pre_zm"};
 
 // A published network as the loader leaves it: the Network and konsts.
 struct Loaded {
@@ -35,7 +40,7 @@ struct Loaded {
 };
 
 // Loads examples/networks/NAME.net with the program's loader (its echo
-// listing goes nowhere) and leaves it in konsts.
+// listing goes nowhere) and leaves it in konsts; returns the Network.
 const Network& load(const std::string& name) {
   static std::map<std::string, Loaded> loaded;
   auto it = loaded.find(name);
