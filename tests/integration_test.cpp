@@ -253,6 +253,16 @@ TEST_P(BalancedNetwork, StaysPutOverManyIntervals) {
 
 INSTANTIATE_TEST_SUITE_P(Runge, BalancedNetwork, testing::Values(1, 2, 3));
 
+// dy/dt = -2y, handed to the integrator in place of the model equations.
+void decay(float /*t*/, const WorkVector& y, WorkVector& dydt) { dydt(1) = -2.0f * y(1); }
+
+TEST_F(Runge, IntegratesTheRightHandSideItIsGiven) {
+  donor_control(1, 1);  // under which derivs would hold the biomass still
+  Vector b = biomasses({3.0f});
+  runge(decay, b, 1, 0.0f, 1.0f, 1.0e-5f, 0.001f, 1.0e-5f);
+  EXPECT_NEAR(3.0 * std::exp(-2.0), b(1), 1.0e-5);
+}
+
 TEST_F(Runge, IntervalShorterThanTheFirstStep) {
   derived_relaxation();
   Vector b = biomasses({30.0f});

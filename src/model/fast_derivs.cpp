@@ -57,7 +57,8 @@
 // The plan holds packed copies of the coefficients. Within the run of a
 // cycle they change in two ways only: the simulation loop fades the
 // diagonal of the living compartments between print intervals (a scaling
-// that may end at zero), which each evaluation copies afresh from konsts;
+// that may end at zero), which each evaluation compares with konsts and
+// copies when it has changed;
 // and an extinction zeroes a row and a column, after which xtinct calls
 // coefficients_changed and the plan is rebuilt. Neither can make a
 // coefficient nonzero that was zero, so no left-out block ever comes to
