@@ -93,10 +93,6 @@ void lotka_volterra(const WorkVector& y, WorkVector& dydt) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 bool fast_run = false;
 
 // Up to eight compartments fill one vector of the fast evaluation; so few

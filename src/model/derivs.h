@@ -10,7 +10,10 @@ namespace ecodyn {
 // konsts.mtype. The model is autonomous: t is not used. Under model type 1
 // a biomass of zero or less stops the program before dydt is touched.
 // While a FastDerivsRun lives it takes the fast evaluation of
-// model/fast_derivs.h, otherwise the literal one; both give the same bits.
+// model/fast_derivs.h, otherwise the literal one; both give the same
+// results bit for bit (of a NaN, which no comparison tells from another,
+// the sign and payload depend on the order of the operands the compiler
+// chose).
 void derivs(float t, const WorkVector& y, WorkVector& dydt);
 
 // The literal evaluation: every ordered pair of compartments, one chain of
