@@ -48,23 +48,29 @@
 // these conditions, fast_derivs declines and derivs takes the literal
 // evaluation. A plan that does neither (a dense network) has no conditions.
 //
-// Model type 1 tests the sign of every coefficient at every call, as the
-// literal evaluation does, so a coefficient that has faded or been zeroed
-// contributes nothing. Under type 3 the diagonal pair of a living
-// compartment is left out of its chain (its self-term stands in for it):
-// its lane carries zero coefficients, like a left-out block.
+// Model type 1 gives a flow only where its coefficient is above zero. The
+// plan holds every coefficient that is not as +0, so the sign needs no
+// test at every pair: with a biomass above zero and an availability not
+// below zero, a product with +0 is +0, the very flow the literal
+// evaluation adds, provided both are finite (0 * inf is a NaN). A state
+// with a biomass or an availability that is not finite is left to the
+// literal evaluation.
+//
+// Under type 3 the diagonal pair of a living compartment is left out of
+// its chain (its self-term stands in for it): its lane carries zero
+// coefficients, like a left-out block.
 //
 // The plan holds packed copies of the coefficients. Within the run of a
 // cycle they change in two ways only: the simulation loop fades the
 // diagonal of the living compartments between print intervals (a scaling
 // that may end at zero), which each evaluation compares with konsts and
-// copies when it has changed;
-// and an extinction zeroes a row and a column, after which xtinct calls
-// coefficients_changed and the plan is rebuilt. Neither can make a
-// coefficient nonzero that was zero, so no left-out block ever comes to
-// matter. The loader, the derivation and the perturbations write konsts
-// before the run starts, when the plan is built; outside a run derivs uses
-// the literal evaluation (see derivs.cpp).
+// copies when it has changed; and an extinction zeroes a row and a column,
+// after which xtinct calls coefficients_changed and the plan is rebuilt.
+// Neither can make a coefficient nonzero that was zero, or one above zero
+// that was not, so no left-out block ever comes to matter. The loader, the
+// derivation and the perturbations write konsts before the run starts,
+// when the plan is built; outside a run derivs uses the literal evaluation
+// (see derivs.cpp).
 
 namespace ecodyn {
 
@@ -164,8 +170,9 @@ void refresh_diagonal() {
     const float c = konsts.cexch(plan.diag_of[k], plan.diag_of[k]);
     if (std::memcmp(&plan.diag_value[k], &c, sizeof c) == 0) continue;
     plan.diag_value[k] = c;
+    const float held = plan.mtype != 1 || c > 0.0f ? c : 0.0f;
     Block& blk = plan.block[plan.diag_entry[k]];
-    blk.cin[plan.diag_lane[k]] = blk.cout[plan.diag_lane[k]] = c;
+    blk.cin[plan.diag_lane[k]] = blk.cout[plan.diag_lane[k]] = held;
   }
 }
 
@@ -231,8 +238,10 @@ struct LotkaVolterraPair {
   }
 };
 
-// Generic predator control: (d + inflow) - outflow, each flow zero unless
-// its coefficient is above zero.
+// Generic predator control: (d + inflow) - outflow. The plan holds each
+// coefficient that is not above zero as +0, whose flows are +0 as the
+// literal evaluation's are: the biomasses and availabilities are finite
+// and not negative.
 struct PredatorPair {
   const State& s;
   template <bool living_j>
@@ -241,17 +250,15 @@ struct PredatorPair {
     const int j = plan.partner[e];
     const Lanes y_j = s.y_partner[j];
     const Lanes y_i = i.y;
-    const Lanes zero{};
-    Lanes out;
+    Lanes outflow;
     if constexpr (living_j) {
-      out = flow::predator(k.cout, y_j, i.aux);
+      outflow = flow::predator(k.cout, y_j, i.aux);
     } else {
-      out = flow::donor(k.cout, y_i);
+      outflow = flow::donor(k.cout, y_i);
     }
-    const Lanes in = i.living ? flow::predator(k.cin, y_i, s.aux_partner[j])
-                                    : flow::donor(k.cin, y_j);
-    const Lanes outflow = reinterpret_cast<Lanes>((k.cout > zero) & reinterpret_cast<Mask>(out));
-    const Lanes inflow = reinterpret_cast<Lanes>((k.cin > zero) & reinterpret_cast<Mask>(in));
+    const Mask living_in = reinterpret_cast<Mask>(flow::predator(k.cin, y_i, s.aux_partner[j]));
+    const Mask donor_in = reinterpret_cast<Mask>(flow::donor(k.cin, y_j));
+    const Lanes inflow = reinterpret_cast<Lanes>((i.living & living_in) | (~i.living & donor_in));
     return d + inflow - outflow;
   }
 };
@@ -303,7 +310,9 @@ void build_fast_derivs() {
   for (int p = 0; p < padded; ++p) plan.living[p / lanes][p % lanes] = p < nliv ? -1 : 0;
 
   // Under type 3 a living compartment's pair with itself is its self-term,
-  // not summed with the pairs.
+  // not summed with the pairs. Under type 1 a coefficient not above zero
+  // carries no flow: it is held as +0.
+  const auto coefficient = [&](float c) { return k.mtype != 1 || c > 0.0f ? c : 0.0f; };
   const auto self_term = [&](int i, int j) { return k.mtype == 3 && i == j && i <= nliv; };
   // The partners of each group that carry a coefficient, in increasing order.
   static int partners[max_groups][max_compartments];
@@ -360,13 +369,13 @@ void build_fast_derivs() {
               plan.leaves_out = true;
               continue;
             }
-            blk.cin[l] = k.cexch(j, i);
-            blk.cout[l] = k.cexch(i, j);
+            blk.cin[l] = coefficient(k.cexch(j, i));
+            blk.cout[l] = coefficient(k.cexch(i, j));
             if (i == j && i <= nliv) {
               plan.diag_entry[plan.diagonals] = e;
               plan.diag_lane[plan.diagonals] = l;
               plan.diag_of[plan.diagonals] = i;
-              plan.diag_value[plan.diagonals] = blk.cin[l];
+              plan.diag_value[plan.diagonals] = k.cexch(i, i);
               ++plan.diagonals;
             }
           }
@@ -397,6 +406,11 @@ bool fast_derivs(const WorkVector& y, WorkVector& dydt) {
       if (y(i) <= 0.0f) fio::error_stop("(1X,'BIOMASS DRIVEN NEGATIVE.')");
       s.aux[i - 1] = flow::availability(k.bref(i), y(i));
     }
+    bool finite = true;
+    for (int i = 1; i <= n; ++i) {
+      finite = finite && std::isfinite(y(i)) && std::isfinite(s.aux[i - 1]);
+    }
+    if (!finite) return false;
   } else if (plan.leaves_out) {
     bool finite = true;
     for (int i = 1; i <= n; ++i) finite = finite && std::isfinite(y(i));
