@@ -1,6 +1,7 @@
 #include "integrate/xtinct.h"
 
 #include "integrate/observer.h"
+#include "model/fast_derivs.h"
 #include "model/konsts.h"
 
 namespace ecodyn {
@@ -18,6 +19,7 @@ void xtinct(float t, WorkVector& y, int k) {
     c.cexch(j, k) = 0.0f;
     c.cexch(k, j) = 0.0f;
   }
+  coefficients_changed();
   report_extinction(t, k);
 }
 

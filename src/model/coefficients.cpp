@@ -1,6 +1,7 @@
 #include "model/coefficients.h"
 
 #include "fio/fio.h"
+#include "model/fast_derivs.h"
 #include "model/konsts.h"
 
 namespace ecodyn {
@@ -22,6 +23,7 @@ float supply(const Network& net, int i) {
 void derive_coefficients(const Network& net, int model_type) {
   Konsts& k = konsts;
   k.mtype = model_type;
+  coefficients_changed();
 
   const int n = k.ncomp;
   const int nliv = k.nliv;

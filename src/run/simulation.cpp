@@ -6,6 +6,7 @@
 #include "fio/fio.h"
 #include "integrate/observer.h"
 #include "integrate/runge.h"
+#include "model/derivs.h"
 #include "model/konsts.h"
 #include "model/snapshot.h"
 #include "run/run_dialogue.h"
@@ -86,6 +87,7 @@ void fade_self_coefficients(float decay) {
 }  // namespace
 
 void simulate(Network& net, RunParameters& run, int cycle, Observer* observer) {
+  const FastDerivsRun fast_derivs_run;
   float t_from = run.t_start;
   float t_to = run.t_start + run.print_interval;
   float t_snap_next = run.t_start + run.snap_interval;
@@ -108,7 +110,7 @@ void simulate(Network& net, RunParameters& run, int cycle, Observer* observer) {
   if (run.snap_interval != run_span(run)) snapshot(t_from, net);
 
   for (int n = 1; n <= interval_limit; ++n) {
-    runge(net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
+    runge(derivs, net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
     report_row(t_to, net.biomass);
     if (!(t_to < t_snap_next)) {
       snapshot(t_to, net);
