@@ -23,7 +23,7 @@
 #include <string_view>
 
 #include "fio/fio.h"
-#include "run/cycle.h"
+#include "run/cycle.h"  // the program's entry, as src/run/main.cpp includes it
 
 namespace {
 
@@ -107,13 +107,6 @@ void split(std::string_view input, std::string_view& network, std::string_view& 
   }
 }
 
-// Runs the program as its main does.
-void run_program() {
-  fio::start();
-  ecodyn::run_all_cycles();
-  fio::stop(fio::exit_normal);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,5 +143,6 @@ int main(int argc, char** argv) {
   close(answers_fd);
   if (chdir(dir.c_str()) != 0) fail(dir.c_str());
 
-  run_program();
+  // The program, run as src/run/main.cpp runs it.
+  fio::start(); ecodyn::run_all_cycles(); fio::stop(fio::exit_normal);
 }

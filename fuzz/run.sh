@@ -93,9 +93,10 @@ trap 'rm -rf "$workdir"' EXIT
 # A seed slower than the timeout would stop afl-fuzz; leave it out.
 if [[ $target == ecodyn ]]; then
   for s in "$seeds"/*; do
-    ECODYN_FUZZ_WORKDIR=$workdir timeout -s KILL "$(printf %d.%03d $((timeout_ms / 1000)) $((timeout_ms % 1000)))" \
-      "$binary" "$s" >/dev/null 2>&1 </dev/null
-    if (($? == 137)); then
+    limit=$(printf %d.%03d $((timeout_ms / 1000)) $((timeout_ms % 1000)))
+    rc=$( (ECODYN_FUZZ_WORKDIR=$workdir timeout "$limit" "$binary" "$s" >/dev/null 2>&1 </dev/null
+      echo $?) 2>/dev/null)
+    if ((rc == 124)); then
       echo "seed $(basename "$s") is slower than $timeout_ms ms; left out"
       rm -f "$s"
     fi
