@@ -19,6 +19,11 @@ while (($#)); do
 done
 binary=build-fuzz/fuzz/${target}_target
 [[ -x $binary ]] || { echo "no $binary: run fuzz/run.sh first" >&2; exit 2; }
+# One working directory for all runs, removed at the end even when a run
+# aborts (the harness removes its own only on a normal exit).
+workdir=$(mktemp -d /dev/shm/ecodyn-repro.XXXXXX)
+trap 'rm -rf "$workdir"' EXIT
+export ECODYN_FUZZ_WORKDIR=$workdir
 export ASAN_OPTIONS=symbolize=1:detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:symbolize=1
 for f in "${files[@]}"; do
