@@ -1,6 +1,5 @@
 #include "model/snapshot.h"
 
-#include <array>
 #include <cmath>
 
 #include "fio/fio.h"
@@ -11,15 +10,7 @@ namespace ecodyn {
 
 namespace {
 
-constexpr float zero = 0.0f;  // value on the terminators of the flow lists
 constexpr fio::Unit unit = fio::snapshot_file;
-
-// Writes a vector list record of index i with the given values.
-template <class... V>
-void record(int i, V... values) {
-  const std::array<float, sizeof...(V)> v{values...};
-  write_vector_record(unit, i, v);
-}
 
 // Returns the current flows of the running model into exports,
 // respirations and exchange.
@@ -63,41 +54,12 @@ void snapit(float t, const NameTable& names, int balance_digits, const Vector& y
     }
   }
 
-  write_title(unit, names, balance_digits);
-  write_counts(unit, n, k.nliv, k.mtype, t);
-  for (int i = 1; i <= n; ++i) write_name(unit, names, i);
-
   current_flows(y, exports, respirations, exchange);
 
-  // Only positive values are listed: an absent entry reads back as zero.
-  // The biomass terminator carries the longest throughput time, the time
-  // scale of the fading self-coefficients.
-  for (int i = 1; i <= n; ++i) {
-    if (y(i) > zero) record(i, y(i), k.bref(i), k.cexch(i, i));
-  }
-  record(ndfl, k.tmax);
-  for (int i = 1; i <= n; ++i) {
-    if (k.inputs(i) > zero) record(i, k.inputs(i));
-  }
-  record(ndfl, zero);
-  for (int i = 1; i <= n; ++i) {
-    if (exports(i) > zero) record(i, exports(i), k.cexp(i));
-  }
-  record(ndfl, zero);
-  for (int i = 1; i <= n; ++i) {
-    if (respirations(i) > zero) record(i, respirations(i), k.cresp(i));
-  }
-  record(ndfl, zero);
-  for (int i = 1; i <= n; ++i) {
-    for (int j = 1; j <= n; ++j) {
-      if (exchange(i, j) > zero) {
-        const std::array<float, 2> v{exchange(i, j), k.cexch(i, j)};
-        write_matrix_record(unit, i, j, v);
-      }
-    }
-  }
-  const std::array<float, 1> v{zero};
-  write_matrix_record(unit, ndfl, ndfl, v);
+  const RestartColumns restart{k.mtype, t, k.tmax, &k.bref, &k.cexp, &k.cresp, &k.cexch};
+  const Description d{&names,   balance_digits, n,        k.nliv,    &y,      &k.inputs,
+                      &exports, &respirations,  &exchange, &restart};
+  write_network(unit, d);
 }
 
 }  // namespace ecodyn
