@@ -411,7 +411,9 @@ TEST_F(ImportErrors, DevicesAndPipesAreWrittenDirectlyAndOnlyRegularFilesReplace
        "ecodyn-import: cannot write /dev/full: No space left on device\n", nullptr, "/dev/full",
        file_type::character},
       {"a named pipe, read at the other end",
-       "mkfifo pipe && { " + run + "pipe" + status + "; } & cat pipe >got; wait", 0, "",
+       "mkfifo pipe && { { timeout 20 " + run + "pipe" + status +
+           "; } & timeout 20 cat pipe >got; wait; }",
+       0, "",
        "got", "pipe", file_type::fifo},
       {"standard output into a pipe", "{ " + run + "/dev/stdout" + status + "; } | cat >got", 0,
        "", "got", "got", file_type::regular},
@@ -424,6 +426,7 @@ TEST_F(ImportErrors, DevicesAndPipesAreWrittenDirectlyAndOnlyRegularFilesReplace
   };
   for (const Target& t : targets) {
     SCOPED_TRACE(t.what);
+    std::filesystem::remove(dir.file("status"));
     const std::string err = shell("{ " + t.command + "; }").second;
     EXPECT_EQ(std::to_string(t.status) + "\n", read_file(dir.file("status")));
     EXPECT_EQ(t.err, err);
