@@ -5,32 +5,24 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 namespace ecodyn::tools {
 namespace {
 
-// The temporary file while it exists, in a fixed buffer that a signal
-// handler can read safely, and the file it is to become.
+// The temporary file while it exists, and the file it is to become.
 char pending[4096];
 std::string target;
 
-// The record layer ends the program when a write fails, after naming the
-// temporary file; the user is told what became of the file asked for.
-void discard_at_exit() {
+// A run that ends otherwise than by completing its body (an error stop, a
+// write that failed, a signal) leaves no temporary file behind; the user is
+// told what became of the file asked for.
+void discard_on_stop() {
   if (pending[0] == '\0') return;
   OutputFile::discard();
   std::fprintf(stderr, "%s: %s is not written\n", fio::program_name(), target.c_str());
-}
-
-void discard_on_signal(int sig) {
-  if (pending[0] != '\0') unlink(pending);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
 }
 
 // Returns the mode the file would get if created afresh (or keeps the
@@ -55,17 +47,6 @@ std::string link_target(const std::string& requested) {
     path = to.is_absolute() ? to : path.parent_path() / to;
   }
   return path.string();
-}
-
-void install_handlers() {
-  static bool handlers = false;
-  if (handlers) return;
-  handlers = true;
-  std::atexit(discard_at_exit);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, discard_on_signal);
-  // Beyond a file size limit, let the write fail and be reported rather
-  // than have the signal end the program.
-  std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace
@@ -97,7 +78,7 @@ bool OutputFile::open(fio::Unit unit, const std::string& requested, std::string&
     error = "cannot write " + requested + ": the name is too long";
     return false;
   }
-  install_handlers();
+  fio::at_stop(discard_on_stop);
   const int fd = mkstemp(temp.data());
   if (fd < 0) {
     error = "cannot write " + requested + ": " + std::strerror(errno);

@@ -198,6 +198,5 @@ int main(int argc, char** argv) {
   }
   o.by_time = time->count() > 0;
 
-  fio::start();
-  fio::stop(run(o));
+  return fio::run([&] { return run(o); });
 }
