@@ -197,22 +197,6 @@ TEST(Coefficients, OrdinaryNetworkIsAlwaysDerivedAndStaleValuesCleared) {
   EXPECT_FLOAT_EQ(0.05f, konsts.cexch(2, 1));
 }
 
-TEST(Coefficients, SnapshotUnderItsOwnTypeKeepsWhatItCarries) {
-  Network net = two_compartments();
-  net.restart = true;
-  net.biomass(2) = 0.0f;  // not checked: nothing is derived
-  konsts.mtype = 3;
-  konsts.bref(1) = 8.0f;
-  konsts.cexp(1) = 0.7f;
-  konsts.cexch(1, 1) = -0.5f;
-  derive_coefficients(net, 3);
-  EXPECT_EQ(3, konsts.mtype);
-  EXPECT_EQ(8.0f, konsts.bref(1));
-  EXPECT_EQ(0.7f, konsts.cexp(1));
-  EXPECT_EQ(-0.5f, konsts.cexch(1, 1));
-  EXPECT_EQ(0.0f, konsts.cexch(1, 2));
-}
-
 TEST(Coefficients, SnapshotUnderAnotherTypeIsDerivedAroundItsReferenceBiomass) {
   Network net = two_compartments();
   net.restart = true;

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "fio/fio.h"
+#include "model/flow_laws.h"
 #include "model/konsts.h"
 #include "network/writer.h"
 
@@ -20,21 +21,19 @@ void current_flows(const Vector& y, Vector& exports, Vector& respirations, Matri
   const Konsts& k = konsts;
   const int n = k.ncomp;
   for (int i = 1; i <= n; ++i) {
-    exports(i) = k.cexp(i) * y(i);
-    respirations(i) = k.cresp(i) * y(i);
+    exports(i) = flow::linear(k.cexp(i), y(i));
+    respirations(i) = flow::linear(k.cresp(i), y(i));
     // Donor availability under predator control; y(i) > 0 has been checked.
     float avail = 1.0f;
-    if (k.mtype == 1) {
-      avail = static_cast<float>(std::exp(static_cast<double>(1.0f - k.bref(i) / y(i))));
-    }
+    if (k.mtype == 1) avail = flow::availability(k.bref(i), y(i));
     for (int j = 1; j <= n; ++j) {
       const float c = k.cexch(i, j);
       if (k.mtype == 2 || j > k.nliv) {
-        exchange(i, j) = c * y(i);
+        exchange(i, j) = flow::donor(c, y(i));
       } else if (k.mtype == 3) {
-        exchange(i, j) = c * y(i) * y(j);
+        exchange(i, j) = flow::mass_action(c, y(i), y(j));
       } else {
-        exchange(i, j) = avail * (c * y(j));
+        exchange(i, j) = flow::predator(c, y(j), avail);
       }
     }
   }
