@@ -101,6 +101,32 @@ TEST(ExportBalanced, ABalancingRunBecomesASteadyStateUnderEveryModelType) {
   }
 }
 
+// A network written by hand with every turn of the list rules: records out
+// of order, a later one overwriting an earlier one, a blank line as a
+// terminator, text beyond the parsed columns, a list of ncomp + 1 records
+// without terminator, a matrix terminator with a destination. Exported with
+// --network it must run in ecodyn exactly as the original does.
+TEST(ExportListRules, TheNetworkExportedRunsInEcodynAsTheOriginal) {
+  ScratchDir dir;
+  const std::string odd = title("ODD LISTS", " 2") + counts(3, 2) + name("A") + name("B") +
+                          name("C") + rec(2, "5.0") + rec(3, "2.5") + rec(1, "10.0") + "\n" +
+                          num(1, 3) + right("4.0", 14) + "garbage beyond column 17\n" +
+                          rec(0, "0") + rec(1, "1.0") + rec(2, "1.0") + rec(3, "2.0") +
+                          rec(3, "0.5") + rec(1, "3.0") + rec(-5, "") + mrec(2, 3, "0.5") +
+                          mrec(1, 2, "1.0") + mrec(0, 5, "");
+  write_file("odd.net", odd);
+  ASSERT_EQ(0, run_export(dir.path(), "odd.net --network -o fort.7").status);
+  const std::string answers = "2\n0\n2\n1\n1\nN\n";
+  const RunResult exported = run_ecodyn(dir.path(), answers);
+  const std::string report = read_file("fort.8"), snapshots = read_file("fort.18");
+  write_file("fort.7", odd);
+  const RunResult original = run_ecodyn(dir.path(), answers);
+  EXPECT_EQ(0, original.status) << original.err;
+  EXPECT_EQ(original.out, exported.out);
+  EXPECT_EQ(read_file("fort.8"), report);
+  EXPECT_EQ(read_file("fort.18"), snapshots);
+}
+
 // A run of the two-compartment network with snapshots at 0, 5 and 10.
 class ExportSnapshots : public testing::Test {
  protected:
@@ -115,11 +141,12 @@ class ExportSnapshots : public testing::Test {
 TEST_F(ExportSnapshots, ListsEveryDescriptionAndPicksOneByIndexOrTime) {
   RunResult r = exported("--list");
   EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ(" INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n"
-            "     1     1      2     1     2        .000  TWO COMPARTMENTS\n"
-            "     2    18      2     1     2       5.000  TWO COMPARTMENTS\n"
-            "     3    35      2     1     2      10.000  TWO COMPARTMENTS\n",
-            r.out);
+  EXPECT_EQ(
+      " INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n"
+      "     1     1      2     1     2        .000  TWO COMPARTMENTS\n"
+      "     2    18      2     1     2       5.000  TWO COMPARTMENTS\n"
+      "     3    35      2     1     2      10.000  TWO COMPARTMENTS\n",
+      r.out);
   const std::string second = exported("--index 2 --network").out;
   EXPECT_EQ(second, exported("--time 5 --network").out);
   EXPECT_THAT(second, StartsWith(title("TWO COMPARTMENTS") + counts(2, 1)));
@@ -134,15 +161,16 @@ TEST_F(ExportSnapshots, RefusedInputsNameFileAndLineAndLeaveNoOutput) {
   const std::string scor = "'" + examples + "scor/cone_spring.txt'";  // "#" lines first
   const std::pair<std::string, std::string> cases[] = {
       {scor + " --scor", "ecodyn-export: " + examples +
-                            "scor/cone_spring.txt, line 2: unreadable counts record (read "
-                            "unexpected character)\n"},
+                             "scor/cone_spring.txt, line 2: unreadable counts record (read "
+                             "unexpected character)\n"},
       {"truncated.18 --network",
        "ecodyn-export: truncated.18, line 17: the file ends where the exchange matrix list "
        "record is due\n"},
       {"fort.18 --index 4 --scor",
        "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; there is "
        "no description 4\n"},
-      {"missing.18 --network", "ecodyn-export: cannot read missing.18: No such file or directory\n"},
+      {"missing.18 --network",
+       "ecodyn-export: cannot read missing.18: No such file or directory\n"},
   };
   for (const auto& [args, err] : cases) {
     SCOPED_TRACE(args);

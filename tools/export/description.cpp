@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "common/diagnostics.h"
@@ -43,25 +44,19 @@ void check_index(fio::Unit unit, int i, int ncomp, const char* list) {
 // a record is ignored); only the first one is kept. negative: what a
 // negative value is called when the loader refuses it (nullptr when it
 // does not).
-void read_vector_list(fio::Unit unit, int ncomp, int values, const char* list,
-                      const char* negative, Vector& v) {
+void read_vector_list(fio::Unit unit, int ncomp, int values, const char* list, const char* negative,
+                      Vector& v) {
   const std::string record = std::string(list) + " list record";
   std::array<int, max_compartments + 1> set_at{};  // line of the record that set entry i
   for (int n = 1; n <= ncomp + 1; ++n) {
     int i = 0;
-    float a = 0, b = 0, c = 0;
-    fio::Status st;
-    if (values == 1) {
-      st = fio::read(unit, "(I3,3E14.7)", i, a);
-    } else if (values == 2) {
-      st = fio::read(unit, "(I3,3E14.7)", i, a, b);
-    } else {
-      st = fio::read(unit, "(I3,3E14.7)", i, a, b, c);
-    }
+    std::array<float, 3> fields{};
+    const fio::Status st = fio::read(
+        unit, "(I3,3E14.7)", i, std::span<float>(fields.data(), static_cast<std::size_t>(values)));
     if (st != fio::ok) fio::bad_record(unit, st, record.c_str());
     if (i <= 0) break;
     check_index(unit, i, ncomp, list);
-    v(i) = a;
+    v(i) = fields[0];
     set_at[i] = line(unit);
   }
   for (int i = 1; negative != nullptr && i <= ncomp; ++i) {
@@ -138,8 +133,7 @@ bool read_description(fio::Unit unit, NetworkValues& net) {
   }
   if (net.nliv <= 0) net.nliv = ncomp;
   if (net.nliv > ncomp) {
-    throw InputError(line(unit), "the number of living compartments, " +
-                                     std::to_string(net.nliv) +
+    throw InputError(line(unit), "the number of living compartments, " + std::to_string(net.nliv) +
                                      ", is above the number of compartments, " +
                                      std::to_string(ncomp));
   }

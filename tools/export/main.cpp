@@ -86,7 +86,7 @@ void write(fio::Unit unit, const NetworkValues& net, bool scor) {
 struct Options {
   std::string input, output;
   bool list = false, scor = false, network = false;
-  int index = 0;        // 0: not given
+  int index = 0;  // 0: not given
   double time = 0;
   bool by_time = false;
 };
@@ -112,7 +112,7 @@ int run(const Options& o) {
     while (read_description(input_unit, net)) {
       ++count;
       rows.push_back({count, net.line, net.ncomp, net.nliv, net.mtype, net.time, net.title()});
-      const bool wanted = o.index > 0   ? o.index == count
+      const bool wanted = o.index > 0 ? o.index == count
                           : o.by_time ? millis(net.time) == millis(o.time)
                                       : true;
       if (wanted) {

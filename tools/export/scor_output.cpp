@@ -70,10 +70,11 @@ void check_scor_texts(const NetworkValues& net) {
   for (int i = 1; i <= net.ncomp; ++i) {
     const int at = net.line + 1 + i;
     const std::vector<std::string> t = tokens(net.name(i));
-    if (t.empty()) throw InputError(at, "the name of compartment " + std::to_string(i) + " is blank");
+    if (t.empty())
+      throw InputError(at, "the name of compartment " + std::to_string(i) + " is blank");
     if (t.size() == 2 && is_integer(t[0]) && is_number(t[1])) {
-      throw InputError(at, "the name of compartment " + std::to_string(i) +
-                               " reads as a biomass line in SCOR");
+      throw InputError(
+          at, "the name of compartment " + std::to_string(i) + " reads as a biomass line in SCOR");
     }
   }
 }
