@@ -59,15 +59,15 @@ struct Row {
   std::string title;
 };
 
-void list(const std::vector<Row>& rows) {
-  fio::write(fio::terminal, "(' INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE')");
+void list(fio::Unit unit, const std::vector<Row>& rows) {
+  fio::write(unit, "(' INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE')");
   for (const Row& r : rows) {
     const fio::ConstChars title{r.title.data(), static_cast<int>(r.title.size())};
     if (r.mtype > 0) {
-      fio::write(fio::terminal, "(I6,I6,I7,I6,I6,F12.3,2X,A)", r.index, r.line, r.ncomp, r.nliv,
+      fio::write(unit, "(I6,I6,I7,I6,I6,F12.3,2X,A)", r.index, r.line, r.ncomp, r.nliv,
                  r.mtype, r.time, title);
     } else {
-      fio::write(fio::terminal, "(I6,I6,I7,I6,20X,A)", r.index, r.line, r.ncomp, r.nliv, title);
+      fio::write(unit, "(I6,I6,I7,I6,20X,A)", r.index, r.line, r.ncomp, r.nliv, title);
     }
   }
 }
@@ -138,10 +138,15 @@ int run(const Options& o) {
     return exit_failure;
   }
 
-  if (o.list) {
-    list(rows);
-  } else if (o.output.empty() || o.output == "-") {
-    write(fio::terminal, chosen, o.scor);
+  const auto emit = [&](fio::Unit unit) {
+    if (o.list) {
+      list(unit, rows);
+    } else {
+      write(unit, chosen, o.scor);
+    }
+  };
+  if (o.output.empty() || o.output == "-") {
+    emit(fio::terminal);
   } else {
     OutputFile file;
     std::string error;
@@ -149,7 +154,7 @@ int run(const Options& o) {
       complain(error);
       return exit_failure;
     }
-    write(output_unit, chosen, o.scor);
+    emit(output_unit);
     if (!file.commit(error)) {
       complain(error);
       return exit_failure;
