@@ -22,7 +22,6 @@
 #include <string>
 #include <string_view>
 
-#include "fio/fio.h"
 #include "run/cycle.h"  // the program's entry, as src/run/main.cpp includes it
 
 namespace {
@@ -144,5 +143,5 @@ int main(int argc, char** argv) {
   if (chdir(dir.c_str()) != 0) fail(dir.c_str());
 
   // The program, run as src/run/main.cpp runs it.
-  fio::start(); ecodyn::run_all_cycles(); fio::stop(fio::exit_normal);
+  return ecodyn::run_program();
 }

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "convert.h"
-#include "diagnostics.h"
+#include "common/diagnostics.h"
 #include "scor_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
