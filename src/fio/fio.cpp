@@ -94,7 +94,7 @@ ftnint type_code(detail::Item::Kind kind) {
 FILE* stream(int unit) { return f__units[unit].ufd; }
 
 const char* reason_text(int code) {
-  if (code == line_too_long) return "the line is longer than 65536 characters";
+  if (code == line_too_long) return "a line longer than 65536 characters";
   if (code >= 100 && code <= 131) return F_err[code - 100];
   if (code > 0) return std::strerror(code);
   return "end of file";
@@ -364,14 +364,16 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
 Status read_items(Unit unit, const char* format, const Item* items, int n) {
   if (unit == network_file) connect_network_file();
   UnitState& u = units[unit];
-  if (injected(reads_left)) return {error, EIO};
   integer rc;
   if (u.input.file != nullptr) {
-    const Status line = next_line(u.input);
+    const Status line = injected(reads_left) ? Status{error, EIO} : next_line(u.input);
     if (line.code != ok) {
-      if (line == error) ++u.records;
-      // Whatever the record, a line beyond any layout is no record at all.
-      if (line.reason == line_too_long) bad_record(unit, line, "record");
+      // Whatever the record, a file that cannot be read, or a line beyond
+      // any layout, has no record to offer.
+      if (line == error) {
+        ++u.records;
+        bad_record(unit, line, "record");
+      }
       return line;
     }
     icilist c{1, u.input.line.data(), 1, const_cast<char*>(format),
