@@ -25,7 +25,7 @@ struct Example {
 std::vector<Example> examples() {
   const fs::path top = ECODYN_SOURCE_DIR "/examples";
   std::vector<Example> list;
-  for (const fs::path dir : {top, top / "networks"}) {
+  for (const fs::path& dir : {top, top / "networks"}) {
     for (const auto& entry : fs::directory_iterator(dir)) {
       if (entry.path().extension() != ".answers") continue;
       const std::string name = entry.path().stem().string();

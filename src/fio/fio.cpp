@@ -45,6 +45,7 @@ namespace {
 constexpr int unit_count = detail::run_time_units;
 constexpr std::size_t longest_line = 65536;  // longer lines are not records
 constexpr int line_too_long = -2;            // reason of a read error
+constexpr int cannot_write_file = 127;       // the run-time's "can't write file"
 
 // A file read by the layer itself, a line at a time.
 struct Input {
@@ -346,6 +347,13 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
   if (injected(writes_left)) {
     errno = ENOSPC;
     write_failed(unit, 0);
+  }
+  // The run-time connects a unit to its default file on the first write; a
+  // directory in the way would leave it holding a stream it never closes.
+  struct stat st {};
+  if (stream(unit) == nullptr && unit != terminal && stat(file_name(unit), &st) == 0 &&
+      S_ISDIR(st.st_mode)) {
+    write_failed(unit, cannot_write_file);
   }
   cilist c{1, unit, 1, const_cast<char*>(format), 0};
   errno = 0;
