@@ -179,6 +179,20 @@ void flush_all_units() {
   }
 }
 
+// The run-time opens its files for reading and writing. On a pipe that makes
+// the program a reader of its own output, so a write would wait for ever
+// once the real reader has gone instead of failing; the descriptor is
+// replaced by one for writing only.
+void write_only(FILE* f) {
+  struct stat st {};
+  if (f == nullptr || f == stdout || fstat(fileno(f), &st) != 0 || !S_ISFIFO(st.st_mode)) return;
+  const std::string self = "/proc/self/fd/" + std::to_string(fileno(f));
+  const int w = open(self.c_str(), O_WRONLY | O_CLOEXEC);
+  if (w < 0) return;
+  dup2(w, fileno(f));
+  ::close(w);
+}
+
 // A standard descriptor that is closed gets /dev/null in its place, opened
 // for reading only: reads find the end at once and writes fail, and no file
 // the program opens can take the descriptor of the terminal.
@@ -267,7 +281,9 @@ bool connect(Unit unit, const char* path, bool must_exist) {
   o.ofnmlen = static_cast<ftnlen>(std::strlen(path));
   o.osta = const_cast<char*>("replace");
   o.ofm = const_cast<char*>("formatted");
-  return f_open(&o) == 0;
+  if (f_open(&o) != 0) return false;
+  write_only(stream(unit));
+  return true;
 }
 
 bool close(Unit unit) {
@@ -363,6 +379,7 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
     rc = do_fio(&count, items[k].data, items[k].length);
   }
   if (rc == 0) rc = e_wsfe();
+  if (!units[unit].written) write_only(stream(unit));  // connected by this first write
   units[unit].written = true;
   FILE* f = stream(unit);
   if (rc != 0 || (f != nullptr && std::ferror(f))) write_failed(unit, rc);
