@@ -34,8 +34,8 @@ const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/";
 // Seven columns, repeated and out of order: 8 3 1 3 7 4 8. POOLS: two
 // compartments whose coefficients are all binary fractions, an exact
 // equilibrium, run from 0 to 20000 by 1: cut after 10000 intervals.
-std::string two_networks() {
-  const std::string end = rec(-1), matrix_end = mrec(-1, -1);
+const std::string end = rec(-1), matrix_end = mrec(-1, -1);
+std::string shore() {
   std::string s = title("SHORE") + counts(8, 6);
   for (const char* n : {"ALGAE", "ZOOPLANKTON", "FISH, SMALL", "GULLS \"LARGE\"", "MUSSELS",
                         "SNAILS", "DETRITUS", "DOC"})
@@ -48,11 +48,14 @@ std::string two_networks() {
        end;
   s += mrec(1, 2, "4.") + mrec(1, 7, "3.") + mrec(2, 3, "2.") + mrec(2, 7, "1.") +
        mrec(3, 4, "1.") + matrix_end;
-  s += title("POOLS") + counts(2, 1) + name("PLANTS") + name("DETRITUS");
-  s += rec(1, "8.") + rec(2, "16.") + end + rec(1, "4.") + end + rec(1, "1.") + rec(2, "2.") +
-       end + rec(1, "1.") + end + mrec(1, 2, "4.") + mrec(2, 1, "2.") + matrix_end;
   return s;
 }
+std::string pools() {
+  return title("POOLS") + counts(2, 1) + name("PLANTS") + name("DETRITUS") + rec(1, "8.") +
+         rec(2, "16.") + end + rec(1, "4.") + end + rec(1, "1.") + rec(2, "2.") + end +
+         rec(1, "1.") + end + mrec(1, 2, "4.") + mrec(2, 1, "2.") + matrix_end;
+}
+std::string two_networks() { return shore() + pools(); }
 // Donor control, 0 to 3 by 1 with a snapshot every 1; SNAILS set to 0, DOC's
 // input to 0 and its export coefficient to 40. Then POOLS.
 const std::string answers =
@@ -175,6 +178,39 @@ TEST_F(Results, SnapshotBiomassesToSevenDigits) {
       EXPECT_EQ(13u, cells[i + 2].size());  // 0. and seven digits, E and exponent
     }
   }
+}
+
+// Any network file reads as snapshots, by the reader's rules: blanks inside
+// a number ignored, without a decimal point the last seven digits (time:
+// three) are decimals, an exponent may be a sign alone or a D, a later
+// record wins, a list of ncomp + 1 records needs no terminator, a blank
+// line or an index of 0 ends a list, an absent biomass is zero.
+TEST_F(Results, SnapshotsOfAHandWrittenNetworkFile) {
+  const std::string net =
+      title("HAND", " 4") + counts(3, 0, 1, "125") + name("A") + name("B") + name("C") +
+      rec(2, "5") + rec(1, " 1 2. 5") + rec(3, "1.5-3") + rec(3, "2.5D1") +  // no terminator
+      rec(-1) + "\n" + rec(0) + mrec(0, 5) +                                  //
+      title("HAND AGAIN") + counts(2) + name("A") + name("B") + rec(2, "1.") + rec(-1) +
+      rec(-1) + rec(-1) + rec(-1) + mrec(-1, -1);
+  write_file(dir.file("hand.net"), net);
+  const RunResult r = tool(csv_tool, "--snapshots hand.net");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"snapshot,time,1 A,2 B,3 C",
+                                      "1,0.125,0.1250000E+02,0.5000000E-06,0.2500000E+02",
+                                      "2,0.000,0.0000000E+00,0.1000000E+01,"}),
+            records(r.out));
+}
+
+// Times of a million and more do not fit F10.3: the report has asterisks,
+// the table an empty time.
+TEST_F(Results, TimesBeyondTheirField) {
+  run_ecodyn_on(pools(), "2\n999999.\n1000001.\n1.\n0.\nN\n");
+  const RunResult r = tool(csv_tool, "");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"cycle,time,1 PLANTS,2 DETRITUS",
+                                      "1,999999.000,0.800E+01,0.160E+02",
+                                      "1,,0.800E+01,0.160E+02", "1,,0.800E+01,0.160E+02"}),
+            records(r.out));
 }
 
 TEST_F(Results, UnreadableInputLeavesNoOutput) {

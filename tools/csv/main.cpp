@@ -2,6 +2,7 @@
 // biomasses of a snapshot file) as CSV, for spreadsheets and data frames.
 #include <CLI/CLI.hpp>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -29,7 +30,8 @@ constexpr const char* description =
     "the compartments as columns.";
 
 constexpr const char* footer =
-    R"(The wide table has the columns cycle, time and one per tabulated compartment,
+    R"(
+The wide table has the columns cycle, time and one per tabulated compartment,
 headed by its number and name as the report lists them ("3 ZOOPLANKTON");
 a compartment tabulated twice has two columns, in the order of the table.
 When the cycles of a run tabulate different compartments, each new one adds
@@ -53,12 +55,19 @@ cycle,time,compartment,name.
 Any error leaves no output (an existing output file is kept as it was).
 Exit status: 0 when the tables were written, 2 otherwise.)";
 
-// Returns false, with the reason, if path names something other than a
-// regular file: only files are replaced.
+// Returns false, with the reason, if a file could not be put in place at
+// path: only regular files are replaced, in a directory that can be
+// written. Checked for both outputs before either is written.
 bool replaceable(const std::string& path, std::string& error) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     error = "cannot write " + path + ": not a regular file";
+    return false;
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  if (access(dir.c_str(), W_OK | X_OK) != 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
     return false;
   }
   return true;
@@ -76,7 +85,7 @@ void write_records(fio::Unit unit, const std::vector<std::string>& records) {
 bool write_file(const std::string& path, const std::vector<std::string>& records) {
   std::string error;
   tools::OutputFile file;
-  if (!replaceable(path, error) || !file.open(output_unit, path, error)) {
+  if (!file.open(output_unit, path, error)) {
     complain(error);
     return false;
   }
@@ -97,13 +106,17 @@ int main(int argc, char** argv) {
   std::string input = "fort.8", output, snapshots, events;
   bool tidy = false;
   CLI::Option* input_option =
-      app.add_option("REPORT", input, "report file of ecodyn to read (default fort.8)");
-  app.add_option("-o,--output", output, "CSV file to write (default: standard output)");
+      app.add_option("REPORT", input, "report file of ecodyn to read (default fort.8)")
+          ->type_name("FILE");
+  app.add_option("-o,--output", output, "CSV file to write (default: standard output)")
+      ->type_name("FILE");
   app.add_flag("--long", tidy, "one record per row and compartment instead of one per row");
   CLI::Option* snap_option =
       app.add_option("--snapshots", snapshots, "read this snapshot file instead of a report")
+          ->type_name("FILE")
           ->excludes(input_option);
   app.add_option("--events", events, "also write the extinctions to this CSV file")
+      ->type_name("FILE")
       ->excludes(snap_option);
   app.set_version_flag("--version", std::string("ecodyn-csv ") + ECODYN_VERSION);
   app.footer(footer);
@@ -127,8 +140,16 @@ int main(int argc, char** argv) {
   const char* group = snapshots.empty() ? "cycle" : "snapshot";
   const std::vector<std::string> table = tidy ? csv::tidy(cycles, group) : csv::wide(cycles, group);
 
+  const bool to_file = !output.empty() && output != "-";
+  for (const std::string& file : {to_file ? output : std::string(), events}) {
+    std::string error;
+    if (!file.empty() && !replaceable(file, error)) {
+      complain(error);
+      return exit_failure;
+    }
+  }
   if (!events.empty() && !write_file(events, csv::events(cycles))) return exit_failure;
-  if (output.empty() || output == "-") {
+  if (!to_file) {
     write_records(fio::terminal, table);
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
