@@ -1,9 +1,6 @@
 // ecodyn-csv: the time-series tables of an ecodyn report file (or the
 // biomasses of a snapshot file) as CSV, for spreadsheets and data frames.
 #include <CLI/CLI.hpp>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +9,7 @@
 
 #include "common/diagnostics.h"
 #include "common/output_file.h"
+#include "common/replaceable.h"
 #include "common/report_reader.h"
 #include "csv.h"
 #include "fio/fio.h"
@@ -54,24 +52,6 @@ cycle,time,compartment,name.
 
 Any error leaves no output (an existing output file is kept as it was).
 Exit status: 0 when the tables were written, 2 otherwise.)";
-
-// Returns false, with the reason, if a file could not be put in place at
-// path: only regular files are replaced, in a directory that can be
-// written. Checked for both outputs before either is written.
-bool replaceable(const std::string& path, std::string& error) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    error = "cannot write " + path + ": not a regular file";
-    return false;
-  }
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  if (access(dir.c_str(), W_OK | X_OK) != 0) {
-    error = "cannot write " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
 
 void write_records(fio::Unit unit, const std::vector<std::string>& records) {
   for (const std::string& r : records) {
@@ -143,7 +123,7 @@ int main(int argc, char** argv) {
   const bool to_file = !output.empty() && output != "-";
   for (const std::string& file : {to_file ? output : std::string(), events}) {
     std::string error;
-    if (!file.empty() && !replaceable(file, error)) {
+    if (!file.empty() && !tools::replaceable(file, error)) {
       complain(error);
       return exit_failure;
     }

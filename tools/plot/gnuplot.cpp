@@ -105,10 +105,6 @@ bool render(const std::string& gnuplot, const std::string& script, const std::st
             std::string& error) {
   struct stat st;
   const bool exists = stat(output.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) {
-    error = "cannot write " + output + ": not a regular file";
-    return false;
-  }
   const std::size_t slash = output.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : output.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? output : output.substr(slash + 1);

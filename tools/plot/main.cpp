@@ -7,6 +7,7 @@
 
 #include "common/diagnostics.h"
 #include "common/output_file.h"
+#include "common/replaceable.h"
 #include "common/report_reader.h"
 #include "fio/fio.h"
 #include "gnuplot.h"
@@ -68,7 +69,8 @@ int main(int argc, char** argv) {
   app.add_flag("--linear", linear, "linear biomass axis")->excludes(log_option);
   app.add_flag("--relative", picture.relative,
                "biomass divided by its value at the start of the cycle");
-  app.add_option("--size", size, "size of the picture in pixels, as 1200x800")
+  app.add_option("--size", size,
+                 "size of the picture in pixels (PDF: hundredths of an inch), as 1200x800")
       ->type_name("WxH");
   app.add_option("--script", script_path, "keep the gnuplot script in this file")
       ->type_name("FILE");
@@ -112,6 +114,12 @@ int main(int argc, char** argv) {
   const std::string script = plot::script(drawn, picture);
 
   std::string error;
+  for (const std::string& file : {script_path, picture.output}) {
+    if (!file.empty() && !tools::replaceable(file, error)) {
+      complain(error);
+      return exit_failure;
+    }
+  }
   if (!script_path.empty()) {
     tools::OutputFile file;
     if (!file.open(script_unit, script_path, error)) {
