@@ -44,8 +44,8 @@ std::string shore() {
        rec(6, "30.") + rec(7, "200.") + rec(8, "10.") + end;
   s += rec(1, "10.") + rec(5, "2.") + rec(6, "2.") + rec(8, "1.") + end;
   s += rec(7, "4.") + rec(8, "1.") + end;
-  s += rec(1, "3.") + rec(2, "1.") + rec(3, "1.") + rec(4, "1.") + rec(5, "2.") + rec(6, "2.") +
-       end;
+  s +=
+      rec(1, "3.") + rec(2, "1.") + rec(3, "1.") + rec(4, "1.") + rec(5, "2.") + rec(6, "2.") + end;
   s += mrec(1, 2, "4.") + mrec(1, 7, "3.") + mrec(2, 3, "2.") + mrec(2, 7, "1.") +
        mrec(3, 4, "1.") + matrix_end;
   return s;
@@ -123,13 +123,11 @@ TEST_F(Results, TidyTableAndExtinctions) {
   // Five distinct compartments in four rows, then two in 10001 rows.
   ASSERT_EQ(1u + 4 * 5 + 10001 * 2, tidy.size());
   const std::vector<std::string> head(tidy.begin(), tidy.begin() + 7);
-  EXPECT_EQ((std::vector<std::string>{"cycle,time,compartment,name,biomass",
-                                      "1,0.000,8,DOC,0.100E+02",
-                                      "1,0.000,3,\"FISH, SMALL\",0.500E+01",
-                                      "1,0.000,1,ALGAE,0.100E+03",
-                                      "1,0.000,7,DETRITUS,0.200E+03",
-                                      "1,0.000,4,\"GULLS \"\"LARGE\"\"\",0.200E+01",
-                                      "1,1.000,8,DOC,0.100E-08"}),
+  EXPECT_EQ((std::vector<std::string>{
+                "cycle,time,compartment,name,biomass", "1,0.000,8,DOC,0.100E+02",
+                "1,0.000,3,\"FISH, SMALL\",0.500E+01", "1,0.000,1,ALGAE,0.100E+03",
+                "1,0.000,7,DETRITUS,0.200E+03", "1,0.000,4,\"GULLS \"\"LARGE\"\"\",0.200E+01",
+                "1,1.000,8,DOC,0.100E-08"}),
             head);
   EXPECT_EQ("2,10000.000,2,DETRITUS,0.160E+02", tidy.back());
 
@@ -140,7 +138,8 @@ TEST_F(Results, TidyTableAndExtinctions) {
   ASSERT_NE(std::string::npos, at);
   const std::string field = report.substr(at + notice.size(), 10);
   ASSERT_EQ("      .", field.substr(0, 7));
-  EXPECT_EQ((std::vector<std::string>{"cycle,time,compartment,name", "1,0." + field.substr(7) + ",8,DOC"}),
+  EXPECT_EQ((std::vector<std::string>{"cycle,time,compartment,name",
+                                      "1,0." + field.substr(7) + ",8,DOC"}),
             records(read_file(dir.file("events.csv"))));
 }
 
@@ -165,8 +164,10 @@ TEST_F(Results, SnapshotBiomassesToSevenDigits) {
     std::vector<std::string> cells;
     std::string cell;
     for (char c : out[s + 1] + ",") {
-      if (c == ',') cells.push_back(std::exchange(cell, ""));
-      else cell += c;
+      if (c == ',')
+        cells.push_back(std::exchange(cell, ""));
+      else
+        cell += c;
     }
     ASSERT_EQ(10u, cells.size());
     EXPECT_EQ(std::to_string(s) + ".000", cells[1]);
@@ -186,12 +187,12 @@ TEST_F(Results, SnapshotBiomassesToSevenDigits) {
 // record wins, a list of ncomp + 1 records needs no terminator, a blank
 // line or an index of 0 ends a list, an absent biomass is zero.
 TEST_F(Results, SnapshotsOfAHandWrittenNetworkFile) {
-  const std::string net =
-      title("HAND", " 4") + counts(3, 0, 1, "125") + name("A") + name("B") + name("C") +
-      rec(2, "5") + rec(1, " 1 2. 5") + rec(3, "1.5-3") + rec(3, "2.5D1") +  // no terminator
-      rec(-1) + "\n" + rec(0) + mrec(0, 5) +                                  //
-      title("HAND AGAIN") + counts(2) + name("A") + name("B") + rec(2, "1.") + rec(-1) +
-      rec(-1) + rec(-1) + rec(-1) + mrec(-1, -1);
+  const std::string net = title("HAND", " 4") + counts(3, 0, 1, "125") + name("A") + name("B") +
+                          name("C") + rec(2, "5") + rec(1, " 1 2. 5") + rec(3, "1.5-3") +
+                          rec(3, "2.5D1") +                       // no terminator
+                          rec(-1) + "\n" + rec(0) + mrec(0, 5) +  //
+                          title("HAND AGAIN") + counts(2) + name("A") + name("B") + rec(2, "1.") +
+                          rec(-1) + rec(-1) + rec(-1) + rec(-1) + mrec(-1, -1);
   write_file(dir.file("hand.net"), net);
   const RunResult r = tool(csv_tool, "--snapshots hand.net");
   ASSERT_EQ(0, r.status) << r.err;
@@ -208,8 +209,8 @@ TEST_F(Results, TimesBeyondTheirField) {
   const RunResult r = tool(csv_tool, "");
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ((std::vector<std::string>{"cycle,time,1 PLANTS,2 DETRITUS",
-                                      "1,999999.000,0.800E+01,0.160E+02",
-                                      "1,,0.800E+01,0.160E+02", "1,,0.800E+01,0.160E+02"}),
+                                      "1,999999.000,0.800E+01,0.160E+02", "1,,0.800E+01,0.160E+02",
+                                      "1,,0.800E+01,0.160E+02"}),
             records(r.out));
 }
 
@@ -225,9 +226,11 @@ TEST_F(Results, UnreadableInputLeavesNoOutput) {
   const struct {
     std::string args, message;
   } cases[] = {
-      {"fort.7", "fort.7, line 1: not an ecodyn report: expected a network title (\"1\" in column 1)"},
-      {"cut.txt", "cut.txt, line " + std::to_string(lines) +
-                      ": the table row holds 1 of the 2 values of its head: the table is cut short"},
+      {"fort.7",
+       "fort.7, line 1: not an ecodyn report: expected a network title (\"1\" in column 1)"},
+      {"cut.txt",
+       "cut.txt, line " + std::to_string(lines) +
+           ": the table row holds 1 of the 2 values of its head: the table is cut short"},
       {"headonly.txt", "headonly.txt, line " + std::to_string(head_line + 2) +
                            ": the table has a head but no rows: the table is cut short"},
       {"missing.txt", "cannot read missing.txt: No such file or directory"},
@@ -240,7 +243,8 @@ TEST_F(Results, UnreadableInputLeavesNoOutput) {
     EXPECT_EQ("", to_stdout.out);
     EXPECT_EQ("ecodyn-csv: " + c.message + "\n", to_stdout.err);
     const bool report = !c.args.starts_with("--snapshots");
-    const RunResult to_file = tool(csv_tool, c.args + " -o out.csv" + (report ? " --events events.csv" : ""));
+    const RunResult to_file =
+        tool(csv_tool, c.args + " -o out.csv" + (report ? " --events events.csv" : ""));
     EXPECT_EQ(2, to_file.status);
     EXPECT_FALSE(file_exists(dir.file("events.csv")));
     EXPECT_FALSE(file_exists(dir.file("out.csv")));
@@ -296,9 +300,10 @@ TEST_F(Results, PlotPanelsScalesAndRefusals) {
 
   const auto [status, err] = shell(dir.path(), "PATH=/nonexistent '" + plot_tool + "' -o none.svg");
   EXPECT_EQ(2, status);
-  EXPECT_EQ("ecodyn-plot: gnuplot draws the pictures and is not installed: install the Debian "
-            "package gnuplot-nox\n",
-            err);
+  EXPECT_EQ(
+      "ecodyn-plot: gnuplot draws the pictures and is not installed: install the Debian "
+      "package gnuplot-nox\n",
+      err);
   r = tool(plot_tool, "--cycle 3 -o none.svg");
   EXPECT_EQ(2, r.status);
   EXPECT_EQ("ecodyn-plot: fort.8: no time-series table in cycle 3\n", r.err);

@@ -95,7 +95,8 @@ struct Reader {
   Column column(int number) const {
     const auto it = names.find(number);
     if (it == names.end()) {
-      fail("compartment " + std::to_string(number) + " is not among the compartments listed for cycle " +
+      fail("compartment " + std::to_string(number) +
+           " is not among the compartments listed for cycle " +
            std::to_string(cycles.back().number));
     }
     return {number, it->second};
@@ -142,7 +143,8 @@ struct Reader {
       fail("the table row holds " + std::to_string(whole) + " of the " + std::to_string(k) +
            " values of its head: the table is cut short");
     }
-    if (line.size() > 10 * (k + 1)) fail("the table row holds more than the " + std::to_string(k) + " values of its head");
+    if (line.size() > 10 * (k + 1))
+      fail("the table row holds more than the " + std::to_string(k) + " values of its head");
     TableRow r;
     r.line = line_number;
     const auto time = printed_number(line.substr(0, 10), false);
@@ -189,7 +191,8 @@ struct Reader {
       ++after_title;
       const bool expected =
           after_title == 1 ? t.empty() : t.starts_with(" NUMBER OF COMPARTMENTS IS");
-      if (!expected) fail("not an ecodyn report: expected the number of compartments after the title");
+      if (!expected)
+        fail("not an ecodyn report: expected the number of compartments after the title");
       return;
     }
     switch (state) {
@@ -216,8 +219,9 @@ struct Reader {
         }
         return;
       case table:
-        if (t.empty() || notice(line)) return;
-        row(line);
+        // Rows and notices end with a value: blanks after it are not ours.
+        if (t.empty() || notice(t)) return;
+        row(t);
         return;
     }
   }

@@ -64,8 +64,10 @@ std::optional<float> real_field(const std::string& f, int decimals) {
   long power = 0;
   if (i < f.size()) {
     const char c = f[i];
-    if (c == 'E' || c == 'e' || c == 'D' || c == 'd') ++i;
-    else if (c != '+' && c != '-') return std::nullopt;
+    if (c == 'E' || c == 'e' || c == 'D' || c == 'd')
+      ++i;
+    else if (c != '+' && c != '-')
+      return std::nullopt;
     std::size_t d = i < f.size() && (f[i] == '+' || f[i] == '-') ? i + 1 : i;
     if (!all_digits(f, d, f.size()) || f.size() - d > 6) return std::nullopt;
     power = std::atol(f.c_str() + i);
@@ -136,7 +138,9 @@ struct SnapshotReader {
         if (k == 0) first = x;
       }
       if (i <= 0) break;
-      if (i > ncomp) fail(std::string(what) + ": index " + std::to_string(i) + " above the number of compartments");
+      if (i > ncomp)
+        fail(std::string(what) + ": index " + std::to_string(i) +
+             " above the number of compartments");
       v[i] = first;
     }
     return v;

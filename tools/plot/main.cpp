@@ -44,8 +44,8 @@ Exit status: 0 when the picture was drawn, 2 otherwise.)";
 bool parse_size(const std::string& text, int& width, int& height) {
   int used = 0;
   return std::sscanf(text.c_str(), "%dx%d%n", &width, &height, &used) == 2 &&
-         used == static_cast<int>(text.size()) && width >= 100 && height >= 100 &&
-         width <= 20000 && height <= 20000;
+         used == static_cast<int>(text.size()) && width >= 100 && height >= 100 && width <= 20000 &&
+         height <= 20000;
 }
 
 }  // namespace
@@ -89,7 +89,9 @@ int main(int argc, char** argv) {
     complain("--size " + size + ": give width and height in pixels, 100 to 20000, as 1200x800");
     return exit_failure;
   }
-  picture.scale = log ? plot::Scale::logarithmic : linear ? plot::Scale::linear : plot::Scale::automatic;
+  picture.scale = log      ? plot::Scale::logarithmic
+                  : linear ? plot::Scale::linear
+                           : plot::Scale::automatic;
   picture.source = input;
 
   fio::start();
@@ -140,8 +142,9 @@ int main(int argc, char** argv) {
   }
   const std::string gnuplot = plot::find_gnuplot();
   if (gnuplot.empty()) {
-    complain("gnuplot draws the pictures and is not installed: install the Debian package "
-             "gnuplot-nox");
+    complain(
+        "gnuplot draws the pictures and is not installed: install the Debian package "
+        "gnuplot-nox");
     return exit_failure;
   }
   if (!plot::render(gnuplot, script, picture.output, error)) {

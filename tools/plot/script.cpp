@@ -1,9 +1,10 @@
 #include "script.h"
 
+#include <strings.h>
+
 #include <cmath>
 #include <cstdio>
 #include <set>
-#include <strings.h>
 
 namespace ecodyn::plot {
 namespace {
@@ -109,12 +110,14 @@ std::string script(const std::vector<Cycle>& cycles, const Picture& p) {
 
   for (const Cycle& c : cycles) {
     s += "$cycle" + std::to_string(c.number) + " << EOD\n# time";
-    for (std::size_t k : drawn(c)) s += " | " + std::to_string(c.columns[k].number) + " " + c.columns[k].name;
+    for (std::size_t k : drawn(c))
+      s += " | " + std::to_string(c.columns[k].number) + " " + c.columns[k].name;
     s += "\n";
     for (const tools::TableRow& row : c.rows) {
       if (row.time.empty()) continue;  // a time too large for its field
       s += row.time;
-      for (std::size_t k : drawn(c)) s.append(" ").append(number(drawn_value(c, row, k, p.relative)));
+      for (std::size_t k : drawn(c))
+        s.append(" ").append(number(drawn_value(c, row, k, p.relative)));
       s += "\n";
     }
     s += "EOD\n\n";
@@ -129,7 +132,8 @@ std::string script(const std::vector<Cycle>& cycles, const Picture& p) {
   s += "set grid\nset key outside right top\nset style data lines\n";
   if (panels > 1) s += "set multiplot layout " + std::to_string(panels) + ",1\n";
   for (const Cycle& c : cycles) {
-    const std::string title = panels > 1 ? "cycle " + std::to_string(c.number) + ": " + c.title : c.title;
+    const std::string title =
+        panels > 1 ? "cycle " + std::to_string(c.number) + ": " + c.title : c.title;
     s += "set title " + quoted(title) + "\n";
     s += "plot";
     const std::string data = "$cycle" + std::to_string(c.number);
