@@ -84,9 +84,11 @@ std::pair<int, std::string> shell(const std::string& dir, const std::string& com
 class Results : public testing::Test {
  protected:
   // Runs ecodyn on a network file with its answers: fort.8 and fort.18.
-  void run_ecodyn_on(const std::string& network, const std::string& answers) {
+  RunResult run_ecodyn_on(const std::string& network, const std::string& answers) {
     write_file(dir.file("fort.7"), network);
-    ASSERT_EQ(0, run_ecodyn(dir.path(), answers).status);
+    const RunResult r = run_ecodyn(dir.path(), answers);
+    EXPECT_EQ(0, r.status) << r.err;
+    return r;
   }
   RunResult tool(const std::string& program, const std::string& args) {
     return run(program, dir.path(), "", args);
@@ -95,7 +97,10 @@ class Results : public testing::Test {
 };
 
 TEST_F(Results, WideTableOfTwoCyclesWithRepeatedColumnsAndAnIntervalLimit) {
-  run_ecodyn_on(two_networks(), answers);
+  // The interval limit is told on the terminal only.
+  EXPECT_THAT(run_ecodyn_on(two_networks(), answers).out,
+              HasSubstr("PRINT INTERVAL IS TOO SMALL!"));
+  EXPECT_THAT(read_file(dir.file("fort.8")), Not(HasSubstr("TOO SMALL")));
   const RunResult r = tool(csv_tool, "");
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);
@@ -242,9 +247,9 @@ TEST_F(Results, UnreadableInputLeavesNoOutput) {
     EXPECT_EQ(2, to_stdout.status);
     EXPECT_EQ("", to_stdout.out);
     EXPECT_EQ("ecodyn-csv: " + c.message + "\n", to_stdout.err);
-    const bool report = !c.args.starts_with("--snapshots");
+    const bool of_report = !c.args.starts_with("--snapshots");
     const RunResult to_file =
-        tool(csv_tool, c.args + " -o out.csv" + (report ? " --events events.csv" : ""));
+        tool(csv_tool, c.args + " -o out.csv" + (of_report ? " --events events.csv" : ""));
     EXPECT_EQ(2, to_file.status);
     EXPECT_FALSE(file_exists(dir.file("events.csv")));
     EXPECT_FALSE(file_exists(dir.file("out.csv")));
