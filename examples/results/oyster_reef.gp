@@ -115,6 +115,7 @@ set ylabel 'biomass'
 set logscale y
 set format y '%g'
 set offsets graph 0, graph 0, graph 0.05, graph 0.05
+set autoscale xfix
 set grid
 set key outside right top
 set style data lines

@@ -64,20 +64,36 @@ bool format_of(const std::string& output, Format& format) {
   return false;
 }
 
-bool spans_decades(const std::vector<Cycle>& cycles, bool relative) {
-  double low = INFINITY, high = 0;
+namespace {
+
+// The smallest and largest positive value drawn, and the smallest of all.
+struct Extremes {
+  double low = INFINITY, high = 0, least = INFINITY;
+};
+
+Extremes extremes(const std::vector<Cycle>& cycles, bool relative) {
+  Extremes e;
   for (const Cycle& c : cycles) {
     for (const tools::TableRow& row : c.rows) {
       for (std::size_t k : drawn(c)) {
         const double v = drawn_value(c, row, k, relative);
-        if (v > 0 && std::isfinite(v)) {
-          low = std::min(low, v);
-          high = std::max(high, v);
+        if (!std::isfinite(v)) continue;
+        e.least = std::min(e.least, v);
+        if (v > 0) {
+          e.low = std::min(e.low, v);
+          e.high = std::max(e.high, v);
         }
       }
     }
   }
-  return high > 0 && high / low > 1000.0;
+  return e;
+}
+
+}  // namespace
+
+bool spans_decades(const std::vector<Cycle>& cycles, bool relative) {
+  const Extremes e = extremes(cycles, relative);
+  return e.high > 0 && e.high / e.low > 1000.0;
 }
 
 std::string script(const std::vector<Cycle>& cycles, const Picture& p) {
@@ -126,9 +142,15 @@ std::string script(const std::vector<Cycle>& cycles, const Picture& p) {
   s += "set xlabel 'time'\n";
   s += p.relative ? "set ylabel 'biomass / biomass at the start'\n" : "set ylabel 'biomass'\n";
   if (log) s += "set logscale y\nset format y '%g'\n";
-  // Room above and below, so that a line at the top or bottom of the
-  // range (a biomass at rest, a compartment gone extinct) stays visible.
-  s += "set offsets graph 0, graph 0, graph 0.05, graph 0.05\n";
+  // A linear axis of biomasses starts at zero. Room above and below, so
+  // that a line at the top or bottom of the range (a biomass at rest, a
+  // compartment gone extinct) stays visible; the time axis spans the run.
+  if (!log && extremes(cycles, p.relative).least >= 0) {
+    s += "set yrange [0:*]\nset offsets graph 0, graph 0, graph 0.05, graph 0\n";
+  } else {
+    s += "set offsets graph 0, graph 0, graph 0.05, graph 0.05\n";
+  }
+  s += "set autoscale xfix\n";
   s += "set grid\nset key outside right top\nset style data lines\n";
   if (panels > 1) s += "set multiplot layout " + std::to_string(panels) + ",1\n";
   for (const Cycle& c : cycles) {
