@@ -1,9 +1,7 @@
 // ecodyn-csv: the time-series tables of an ecodyn report file (or the
 // biomasses of a snapshot file) as CSV, for spreadsheets and data frames.
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -77,25 +75,62 @@ bool write_file(const std::string& path, const std::vector<std::string>& records
   return true;
 }
 
+struct Options {
+  std::string input = "fort.8", output, snapshots, events;
+  bool tidy = false;
+};
+
+// Reads the report or snapshot file and writes its tables; returns the
+// exit status.
+int write_tables(const Options& o) {
+  const std::string path = o.snapshots.empty() ? o.input : o.snapshots;
+  const auto text = tools::read_text_file(path);
+  if (!text) return exit_failure;
+  std::vector<tools::Cycle> cycles;
+  try {
+    cycles = o.snapshots.empty() ? tools::read_report(*text) : tools::read_snapshots(*text);
+  } catch (const tools::InputError& e) {
+    tools::Diagnostics(path).error(e.line(), e.what());
+    return exit_failure;
+  }
+  const char* group = o.snapshots.empty() ? "cycle" : "snapshot";
+  const std::vector<std::string> table =
+      o.tidy ? csv::tidy(cycles, group) : csv::wide(cycles, group);
+
+  const bool to_file = !o.output.empty() && o.output != "-";
+  for (const std::string& file : {to_file ? o.output : std::string(), o.events}) {
+    std::string error;
+    if (!file.empty() && !tools::replaceable(file, error)) {
+      complain(error);
+      return exit_failure;
+    }
+  }
+  if (!o.events.empty() && !write_file(o.events, csv::events(cycles))) return exit_failure;
+  if (!to_file) {
+    write_records(fio::terminal, table);
+    return fio::exit_normal;
+  }
+  return write_file(o.output, table) ? fio::exit_normal : exit_failure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   fio::set_program_name("ecodyn-csv");
 
   CLI::App app{description, "ecodyn-csv"};
-  std::string input = "fort.8", output, snapshots, events;
-  bool tidy = false;
+  Options o;
   CLI::Option* input_option =
-      app.add_option("REPORT", input, "report file of ecodyn to read (default fort.8)")
+      app.add_option("REPORT", o.input, "report file of ecodyn to read (default fort.8)")
           ->type_name("FILE");
-  app.add_option("-o,--output", output, "CSV file to write (default: standard output)")
+  app.add_option("-o,--output", o.output, "CSV file to write (default: standard output)")
       ->type_name("FILE");
-  app.add_flag("--long", tidy, "one record per row and compartment instead of one per row");
+  app.add_flag("--long", o.tidy, "one record per row and compartment instead of one per row");
   CLI::Option* snap_option =
-      app.add_option("--snapshots", snapshots, "read this snapshot file instead of a report")
+      app.add_option("--snapshots", o.snapshots, "read this snapshot file instead of a report")
           ->type_name("FILE")
           ->excludes(input_option);
-  app.add_option("--events", events, "also write the extinctions to this CSV file")
+  app.add_option("--events", o.events, "also write the extinctions to this CSV file")
       ->type_name("FILE")
       ->excludes(snap_option);
   app.set_version_flag("--version", std::string("ecodyn-csv ") + ECODYN_VERSION);
@@ -105,39 +140,6 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : exit_failure;
   }
-
   fio::start();
-  const std::string path = snapshots.empty() ? input : snapshots;
-  const auto text = tools::read_text_file(path);
-  if (!text) return exit_failure;
-  std::vector<tools::Cycle> cycles;
-  try {
-    cycles = snapshots.empty() ? tools::read_report(*text) : tools::read_snapshots(*text);
-  } catch (const tools::InputError& e) {
-    tools::Diagnostics(path).error(e.line(), e.what());
-    return exit_failure;
-  }
-  const char* group = snapshots.empty() ? "cycle" : "snapshot";
-  const std::vector<std::string> table = tidy ? csv::tidy(cycles, group) : csv::wide(cycles, group);
-
-  const bool to_file = !output.empty() && output != "-";
-  for (const std::string& file : {to_file ? output : std::string(), events}) {
-    std::string error;
-    if (!file.empty() && !tools::replaceable(file, error)) {
-      complain(error);
-      return exit_failure;
-    }
-  }
-  if (!events.empty() && !write_file(events, csv::events(cycles))) return exit_failure;
-  if (!to_file) {
-    write_records(fio::terminal, table);
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-      complain(std::string("cannot write standard output: ") + std::strerror(errno ? errno : EIO));
-      fio::stop(exit_failure);
-    }
-    fio::stop(fio::exit_normal);
-  }
-  if (!write_file(output, table)) return exit_failure;
-  fio::stop(fio::exit_normal);
+  fio::stop(write_tables(o));
 }

@@ -48,6 +48,73 @@ bool parse_size(const std::string& text, int& width, int& height) {
          height <= 20000;
 }
 
+// Writes the lines of a text as records of a unit.
+void write_lines(fio::Unit unit, const std::string& text) {
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const std::size_t eol = text.find('\n', from);
+    fio::write(unit, "(A)", fio::ConstChars{text.data() + from, static_cast<int>(eol - from)});
+    from = eol + 1;
+  }
+}
+
+// Draws the tables of the report (those of one cycle, if cycle is not 0);
+// returns the exit status.
+int draw(const std::string& input, int cycle, const std::string& script_path,
+         const plot::Picture& picture) {
+  const auto text = tools::read_text_file(input);
+  if (!text) return exit_failure;
+  std::vector<tools::Cycle> cycles;
+  tools::Diagnostics diagnostics(input);
+  try {
+    cycles = tools::read_report(*text);
+  } catch (const tools::InputError& e) {
+    diagnostics.error(e.line(), e.what());
+    return exit_failure;
+  }
+  std::vector<tools::Cycle> drawn;
+  for (tools::Cycle& c : cycles)
+    if (!c.rows.empty() && (cycle == 0 || c.number == cycle)) drawn.push_back(std::move(c));
+  if (drawn.empty()) {
+    diagnostics.error(0, cycle == 0 ? "no time-series table to draw"
+                                    : "no time-series table in cycle " + std::to_string(cycle));
+    return exit_failure;
+  }
+  const std::string script = plot::script(drawn, picture);
+
+  std::string error;
+  for (const std::string& file : {script_path, picture.output}) {
+    if (!file.empty() && !tools::replaceable(file, error)) {
+      complain(error);
+      return exit_failure;
+    }
+  }
+  if (!script_path.empty()) {
+    tools::OutputFile file;
+    if (!file.open(script_unit, script_path, error)) {
+      complain(error);
+      return exit_failure;
+    }
+    write_lines(script_unit, script);
+    if (!file.commit(error)) {
+      complain(error);
+      return exit_failure;
+    }
+  }
+  const std::string gnuplot = plot::find_gnuplot();
+  if (gnuplot.empty()) {
+    complain(
+        "gnuplot draws the pictures and is not installed: install the Debian package "
+        "gnuplot-nox");
+    return exit_failure;
+  }
+  if (!plot::render(gnuplot, script, picture.output, error)) {
+    complain(error);
+    return exit_failure;
+  }
+  return fio::exit_normal;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,61 +162,5 @@ int main(int argc, char** argv) {
   picture.source = input;
 
   fio::start();
-  const auto text = tools::read_text_file(input);
-  if (!text) return exit_failure;
-  std::vector<tools::Cycle> cycles;
-  tools::Diagnostics diagnostics(input);
-  try {
-    cycles = tools::read_report(*text);
-  } catch (const tools::InputError& e) {
-    diagnostics.error(e.line(), e.what());
-    return exit_failure;
-  }
-  std::vector<tools::Cycle> drawn;
-  for (tools::Cycle& c : cycles)
-    if (!c.rows.empty() && (cycle == 0 || c.number == cycle)) drawn.push_back(std::move(c));
-  if (drawn.empty()) {
-    diagnostics.error(0, cycle == 0 ? "no time-series table to draw"
-                                    : "no time-series table in cycle " + std::to_string(cycle));
-    return exit_failure;
-  }
-  const std::string script = plot::script(drawn, picture);
-
-  std::string error;
-  for (const std::string& file : {script_path, picture.output}) {
-    if (!file.empty() && !tools::replaceable(file, error)) {
-      complain(error);
-      return exit_failure;
-    }
-  }
-  if (!script_path.empty()) {
-    tools::OutputFile file;
-    if (!file.open(script_unit, script_path, error)) {
-      complain(error);
-      return exit_failure;
-    }
-    std::size_t from = 0;
-    while (from < script.size()) {
-      const std::size_t eol = script.find('\n', from);
-      fio::write(script_unit, "(A)",
-                 fio::ConstChars{script.data() + from, static_cast<int>(eol - from)});
-      from = eol + 1;
-    }
-    if (!file.commit(error)) {
-      complain(error);
-      return exit_failure;
-    }
-  }
-  const std::string gnuplot = plot::find_gnuplot();
-  if (gnuplot.empty()) {
-    complain(
-        "gnuplot draws the pictures and is not installed: install the Debian package "
-        "gnuplot-nox");
-    return exit_failure;
-  }
-  if (!plot::render(gnuplot, script, picture.output, error)) {
-    complain(error);
-    return exit_failure;
-  }
-  fio::stop(fio::exit_normal);
+  fio::stop(draw(input, cycle, script_path, picture));
 }
