@@ -2,6 +2,7 @@
 // (abs, min, max) that break the standard library, so it stays in here.
 #include "fio/fio.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,7 +11,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 extern "C" {
@@ -19,6 +19,8 @@ integer s_wsfe(cilist*);
 integer e_wsfe(void);
 integer s_rsfe(cilist*);
 integer e_rsfe(void);
+integer s_rsfi(icilist*);
+integer e_rsfi(void);
 integer s_rsle(cilist*);
 integer e_rsle(void);
 integer do_fio(ftnint* number, char* ptr, ftnlen len);
@@ -26,42 +28,49 @@ integer do_lio(ftnint* type, ftnint* number, char* ptr, ftnlen len);
 integer f_open(olist*);
 integer f_clos(cllist*);
 void f_init(void);
-void f_exit(void);
 extern const char* F_err[];
-
-// The run-time's table of units; only the stream of each is looked at.
-struct f2c_unit {
-  FILE* ufd;
-  char* ufnm;
-  long uinode;
-  int udev;
-  int url;
-  flag useek, ufmt, urw, ublnk, uend, uwrt, uscrtch;
-};
-extern f2c_unit f__units[];
 }
 #undef abs
 #undef min
 #undef max
 
-static_assert(sizeof(f2c_unit) == 64, "layout of the run-time's unit table");
+#include "fio/f2c_units.h"
+
 static_assert(sizeof(integer) == 4 && sizeof(real) == 4 && sizeof(ftnlen) == 4);
+static_assert(sizeof(flag) == sizeof(int));
 
 namespace fio {
 namespace {
 
-constexpr int unit_count = 100;  // units the run-time knows
+constexpr int unit_count = detail::run_time_units;
+constexpr std::size_t longest_line = 65536;  // longer lines are not records
+constexpr int line_too_long = -2;            // reason of a read error
+
+// A file read by the layer itself, a line at a time.
+struct Input {
+  std::FILE* file = nullptr;
+  std::string line;
+};
 
 struct UnitState {
   std::string name;      // file name, once known
   int records = 0;       // records read
   bool written = false;  // records have been written to it
   bool failed = false;
+  Input input;           // for a unit connected for reading
 };
 
 UnitState units[unit_count];
-int last_code = 0;
 const char* program = "ecodyn";
+void (*cleanup)() = nullptr;
+int writes_left = 0;  // fault injection: the write that fails, counting down
+int reads_left = 0;
+
+volatile std::sig_atomic_t pending_signal = 0;
+constexpr int caught_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Only notes the signal: the streams may be in the middle of a record here.
+extern "C" void note_signal(int sig) { pending_signal = sig; }
 
 ftnint type_code(detail::Item::Kind kind) {
   switch (kind) {
@@ -72,9 +81,10 @@ ftnint type_code(detail::Item::Kind kind) {
   return 0;
 }
 
-FILE* stream(Unit unit) { return f__units[unit].ufd; }
+FILE* stream(int unit) { return f__units[unit].ufd; }
 
-const char* run_time_text(int code) {
+const char* reason_text(int code) {
+  if (code == line_too_long) return "the line is longer than 65536 characters";
   if (code >= 100 && code <= 131) return F_err[code - 100];
   if (code > 0) return std::strerror(code);
   return "end of file";
@@ -82,76 +92,71 @@ const char* run_time_text(int code) {
 
 void flush_terminal() { std::fflush(stdout); }
 
+// Returns true if the fault injection makes this write (or read) fail.
+bool injected(int& left) { return left > 0 && --left == 0; }
+
 // A unit whose stream has taken an error can no longer be trusted to hold
 // what was written to it.
 [[noreturn]] void write_failed(Unit unit, int code) {
+  const int error = errno ? errno : EIO;
+  check_signal();  // a write cut short by a signal is the signal's doing
   flush_terminal();
   std::fprintf(stderr, "%s: cannot write %s: %s\n", program, file_name(unit),
-               code ? run_time_text(code) : std::strerror(errno ? errno : EIO));
+               code > 0 ? reason_text(code) : std::strerror(error));
   units[unit].failed = true;
-  stop(exit_bad_io);
+  throw Stop{exit_bad_io};
 }
 
 [[noreturn]] void cannot_open_network_file() {
+  const int error = errno ? errno : ENOENT;
   flush_terminal();
   std::fprintf(stderr, "%s: cannot open the network file %s: %s\n", program,
-               file_name(network_file), std::strerror(errno ? errno : ENOENT));
-  stop(exit_bad_io);
+               file_name(network_file), std::strerror(error));
+  throw Stop{exit_bad_io};
 }
 
-// The run-time takes a last line without a line end for the end of the file.
-// A network file edited by hand often ends so; it is read from a copy with
-// the line end added, under its own name.
-bool connect_unterminated_copy(const char* path) {
-  std::FILE* in = std::fopen(path, "rb");
-  if (in == nullptr) return false;
-  const bool unterminated =
-      std::fseek(in, -1, SEEK_END) == 0 && std::getc(in) != '\n' && !std::ferror(in);
-  std::string text;
-  if (unterminated && std::fseek(in, 0, SEEK_SET) == 0) {
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in)) > 0;) text.append(buf, n);
-  }
-  const bool readable = !std::ferror(in);
-  std::fclose(in);
-  if (!unterminated || !readable || text.empty()) return false;
-  text += '\n';
-  std::string copy = (std::filesystem::temp_directory_path() / "ecodyn-network-XXXXXX").string();
-  const int fd = mkstemp(copy.data());
-  if (fd < 0) return false;
-  const bool copied = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  const bool connected = copied && connect(network_file, copy.c_str(), true);
-  unlink(copy.c_str());  // the run-time keeps it open; nothing is left behind
-  units[network_file].name = path;
-  return connected;
-}
-
+// The network file is connected on its first read, as the run-time would,
+// but read by the layer itself: a line at a time, so that neither an endless
+// file nor a last line without a line end is a problem.
 void connect_network_file() {
-  if (stream(network_file) != nullptr) return;
-  const std::string path = file_name(network_file);
-  struct stat st {};
-  errno = 0;
-  if (stat(path.c_str(), &st) != 0) cannot_open_network_file();
-  if (S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    cannot_open_network_file();
-  }
-  if (connect_unterminated_copy(path.c_str())) return;
-  if (!connect(network_file, path.c_str(), true)) cannot_open_network_file();
+  if (units[network_file].input.file != nullptr) return;
+  if (!connect(network_file, file_name(network_file), true)) cannot_open_network_file();
 }
 
-// Writes out every connected unit; used on the way out after a signal.
+// Reads the next line of an input into its buffer, without the line end.
+// Returns ok, end (nothing before the end of the file) or error.
+Status next_line(Input& in) {
+  in.line.clear();
+  std::FILE* f = in.file;
+  int c;
+  while ((c = getc_unlocked(f)) != EOF && c != '\n') {
+    if (in.line.size() == longest_line) return {error, line_too_long};
+    in.line.push_back(static_cast<char>(c));
+  }
+  if (std::ferror(f)) return {error, errno ? errno : EIO};
+  if (c == EOF && in.line.empty()) return {end, 0};
+  return {ok, 0};
+}
+
+// Writes out every unit that was written to; used on the way out.
 void flush_all_units() {
   for (int u = 0; u < unit_count; ++u) {
-    if (f__units[u].ufd != nullptr && u != terminal_in) std::fflush(f__units[u].ufd);
+    if (u != terminal_in && stream(u) != nullptr) std::fflush(stream(u));
   }
 }
 
-extern "C" void on_signal(int sig) {
-  flush_all_units();
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
+// A standard descriptor that is closed gets /dev/null in its place, opened
+// for reading only: reads find the end at once and writes fail, and no file
+// the program opens can take the descriptor of the terminal.
+void occupy_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int got = open("/dev/null", O_RDONLY);
+    if (got >= 0 && got != fd) {
+      dup2(got, fd);
+      ::close(got);
+    }
+  }
 }
 
 }  // namespace
@@ -160,10 +165,37 @@ void set_program_name(const char* name) { program = name; }
 
 const char* program_name() { return program; }
 
+void at_stop(void (*function)()) { cleanup = function; }
+
+void fail_nth_write(int n) { writes_left = n; }
+
+void fail_nth_read(int n) { reads_left = n; }
+
+void check_signal() {
+  const int sig = pending_signal;
+  if (sig == 0) return;
+  flush_all_units();
+  if (cleanup != nullptr) cleanup();
+  std::signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  std::raise(sig);
+}
+
 void start() {
+  occupy_standard_descriptors();
   f_init();
+  for (UnitState& u : units) u = UnitState{};
+  pending_signal = 0;
   std::signal(SIGPIPE, SIG_IGN);
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, on_signal);
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = note_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no restart: a signal cuts a terminal read short
+  for (const int sig : caught_signals) sigaction(sig, &action, nullptr);
 }
 
 const char* file_name(Unit unit) {
@@ -177,20 +209,40 @@ const char* file_name(Unit unit) {
 }
 
 bool connect(Unit unit, const char* path, bool must_exist) {
-  units[unit].name = path;
-  units[unit].records = 0;
+  UnitState& u = units[unit];
+  u.name = path;
+  u.records = 0;
+  errno = 0;
+  if (must_exist) {
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    struct stat st {};
+    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+      std::fclose(f);
+      errno = EISDIR;
+      return false;
+    }
+    if (u.input.file != nullptr) std::fclose(u.input.file);
+    u.input.file = f;
+    return true;
+  }
   olist o{};
   o.oerr = 1;
   o.ounit = unit;
   o.ofnm = const_cast<char*>(path);
   o.ofnmlen = static_cast<ftnlen>(std::strlen(path));
-  o.osta = const_cast<char*>(must_exist ? "old" : "replace");
+  o.osta = const_cast<char*>("replace");
   o.ofm = const_cast<char*>("formatted");
-  errno = 0;
   return f_open(&o) == 0;
 }
 
 bool close(Unit unit) {
+  UnitState& u = units[unit];
+  if (u.input.file != nullptr) {
+    std::fclose(u.input.file);
+    u.input.file = nullptr;
+    return true;
+  }
   FILE* f = stream(unit);
   bool good = true;
   if (f != nullptr) good = std::fflush(f) == 0 && !std::ferror(f);
@@ -198,18 +250,59 @@ bool close(Unit unit) {
   return f_clos(&c) == 0 && good;
 }
 
+int finish(int status) {
+  // Every output file must hold all that was written to it; a stream that
+  // took an error on the way, or on this last flush, makes the run fail.
+  for (int u = 0; u < unit_count; ++u) {
+    UnitState& state = units[u];
+    if (state.input.file != nullptr) {
+      std::fclose(state.input.file);
+      state.input.file = nullptr;
+    }
+    FILE* f = stream(u);
+    if (f != nullptr && state.written) {
+      errno = 0;
+      if ((std::fflush(f) != 0 || std::ferror(f)) && !state.failed) {
+        state.failed = true;
+        if (f != stdout && f != stderr) {
+          std::fprintf(stderr, "%s: cannot write %s: %s\n", program,
+                       file_name(static_cast<Unit>(u)), std::strerror(errno ? errno : EIO));
+        }
+        status = exit_bad_io;
+      }
+    }
+    if (u != terminal_in && u != terminal && u != 0) {
+      // A unit whose file could not be opened still holds the name the
+      // run-time allocated for it; closing releases it.
+      if (f == nullptr && f__units[u].ufnm != nullptr) {
+        std::free(f__units[u].ufnm);
+        f__units[u].ufnm = nullptr;
+      }
+      cllist c{1, u, nullptr};
+      if (f != nullptr) f_clos(&c);
+    }
+  }
+  std::fflush(stdout);
+  check_signal();
+  if (status != exit_normal && cleanup != nullptr) cleanup();
+  return status;
+}
+
 namespace {
 
-[[noreturn]] void no_answer(const char* question, int code) {
+[[noreturn]] void no_answer(const char* question, Status status) {
+  check_signal();  // a read cut short by a signal is the signal's doing
   flush_terminal();
-  if (code < 0) {
+  if (status == end) {
     std::fprintf(stderr, "%s: no answer to the question \"%s\": the terminal input has ended\n",
                  program, question);
   } else {
-    std::fprintf(stderr, "%s: unreadable answer to the question \"%s\" (answer %d on the terminal input): %s\n",
-                 program, question, units[terminal_in].records + 1, run_time_text(code));
+    std::fprintf(stderr,
+                 "%s: unreadable answer to the question \"%s\" (answer %d on the terminal input): "
+                 "%s\n",
+                 program, question, units[terminal_in].records + 1, reason_text(status.reason));
   }
-  stop(exit_bad_io);
+  throw Stop{exit_bad_io};
 }
 
 }  // namespace
@@ -217,6 +310,10 @@ namespace {
 namespace detail {
 
 void write_items(Unit unit, const char* format, const Item* items, int n) {
+  if (injected(writes_left)) {
+    errno = ENOSPC;
+    write_failed(unit, 0);
+  }
   cilist c{1, unit, 1, const_cast<char*>(format), 0};
   errno = 0;
   integer rc = s_wsfe(&c);
@@ -228,25 +325,46 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
   units[unit].written = true;
   FILE* f = stream(unit);
   if (rc != 0 || (f != nullptr && std::ferror(f))) write_failed(unit, rc);
+  check_signal();
 }
 
 Status read_items(Unit unit, const char* format, const Item* items, int n) {
   if (unit == network_file) connect_network_file();
-  cilist c{1, unit, 1, const_cast<char*>(format), 0};
-  integer rc = s_rsfe(&c);
-  for (int k = 0; k < n && rc == 0; ++k) {
-    ftnint count = items[k].count;
-    rc = do_fio(&count, items[k].data, items[k].length);
+  UnitState& u = units[unit];
+  if (injected(reads_left)) return {error, EIO};
+  integer rc;
+  if (u.input.file != nullptr) {
+    const Status line = next_line(u.input);
+    if (line.code != ok) {
+      if (line == error) ++u.records;
+      return line;
+    }
+    icilist c{1, u.input.line.data(), 1, const_cast<char*>(format),
+              static_cast<ftnint>(u.input.line.size()), 1};
+    rc = s_rsfi(&c);
+    for (int k = 0; k < n && rc == 0; ++k) {
+      ftnint count = items[k].count;
+      rc = do_fio(&count, items[k].data, items[k].length);
+    }
+    if (rc == 0) rc = e_rsfi();
+  } else {
+    cilist c{1, unit, 1, const_cast<char*>(format), 0};
+    rc = s_rsfe(&c);
+    for (int k = 0; k < n && rc == 0; ++k) {
+      ftnint count = items[k].count;
+      rc = do_fio(&count, items[k].data, items[k].length);
+    }
+    if (rc == 0) rc = e_rsfe();
   }
-  if (rc == 0) rc = e_rsfe();
-  last_code = rc;
-  if (rc < 0) return end;
-  ++units[unit].records;
-  return rc == 0 ? ok : error;
+  if (rc < 0) return {end, 0};
+  ++u.records;
+  if (rc == 0) return {ok, 0};
+  return {error, static_cast<int>(rc)};
 }
 
 void ask_items(const char* question, const Item* items, int n) {
   flush_terminal();
+  if (injected(reads_left)) no_answer(question, {error, EIO});
   cilist c{1, terminal_in, 1, nullptr, 0};
   integer rc = s_rsle(&c);
   for (int k = 0; k < n && rc == 0; ++k) {
@@ -255,23 +373,30 @@ void ask_items(const char* question, const Item* items, int n) {
     rc = do_lio(&type, &count, items[k].data, items[k].length);
   }
   if (rc == 0) rc = e_rsle();
-  if (rc != 0) no_answer(question, rc);
+  if (rc != 0) no_answer(question, {rc < 0 ? end : error, static_cast<int>(rc)});
   ++units[terminal_in].records;
+  check_signal();
 }
 
 }  // namespace detail
 
 void ask_first_character(const char* question, std::array<char, 4>& answer) {
   flush_terminal();
+  if (injected(reads_left)) no_answer(question, {error, EIO});
   // A last answer without a line end reads as the end of the input; its
   // first character is known from a look ahead.
   const int first = std::getc(stdin);
-  if (first == EOF) no_answer(question, -1);
+  if (first == EOF) no_answer(question, {end, 0});
   std::ungetc(first, stdin);
-  const detail::Item item = detail::item(answer);
-  if (detail::read_items(terminal_in, "(A1)", &item, 1) == end) {
-    answer = {static_cast<char>(first), ' ', ' ', ' '};
-  }
+  cilist c{1, terminal_in, 1, const_cast<char*>("(A1)"), 0};
+  ftnint count = 1;
+  integer rc = s_rsfe(&c);
+  if (rc == 0) rc = do_fio(&count, answer.data(), 4);
+  if (rc == 0) rc = e_rsfe();
+  if (rc < 0) answer = {static_cast<char>(first), ' ', ' ', ' '};
+  else if (rc > 0) no_answer(question, {error, static_cast<int>(rc)});
+  ++units[terminal_in].records;
+  check_signal();
 }
 
 int records_read(Unit unit) { return units[unit].records; }
@@ -283,33 +408,9 @@ void bad_record(Unit unit, Status status, const char* record) {
                  file_name(unit), records_read(unit) + 1, record);
   } else {
     std::fprintf(stderr, "%s: %s, line %d: unreadable %s (%s)\n", program, file_name(unit),
-                 records_read(unit), record, run_time_text(last_code));
+                 records_read(unit), record, reason_text(status.reason));
   }
-  stop(exit_bad_io);
-}
-
-void stop(int status) {
-  // Every output file must hold all that was written to it; a stream that
-  // took an error on the way, or on this last flush, makes the run fail.
-  static bool stopping = false;
-  if (!stopping) {
-    stopping = true;
-    for (int u = 0; u < unit_count; ++u) {
-      FILE* f = f__units[u].ufd;
-      if (f == nullptr || !units[u].written) continue;
-      errno = 0;
-      if ((std::fflush(f) != 0 || std::ferror(f)) && !units[u].failed) {
-        units[u].failed = true;
-        if (f != stdout && f != stderr) {
-          std::fprintf(stderr, "%s: cannot write %s: %s\n", program,
-                       file_name(static_cast<Unit>(u)), std::strerror(errno ? errno : EIO));
-        }
-        status = exit_bad_io;
-      }
-    }
-    f_exit();
-  }
-  std::exit(status);
+  throw Stop{exit_bad_io};
 }
 
 }  // namespace fio

@@ -7,9 +7,11 @@
 //
 // Items are int, float, fixed character fields (std::array<char, N>, or a
 // ConstChars view), and contiguous runs of ints, floats or character fields
-// (std::span). A write
-// that fails stops the program with status 2 after a diagnostic naming the
-// file; a read returns ok, end or error and leaves the reaction to the caller.
+// (std::span). A write that fails ends the run with status 2 after a
+// diagnostic naming the file; a read returns ok, end or error and leaves the
+// reaction to the caller. Every way the run ends goes through fio::run: an
+// error stop throws fio::Stop, which run catches before it writes out and
+// closes every unit.
 #pragma once
 
 #include <array>
@@ -27,7 +29,20 @@ enum Unit : int {
   snapshot_file = 18,
 };
 
-enum Status : int { ok = 0, end = -1, error = 1 };
+enum Code : int { ok = 0, end = -1, error = 1 };
+
+// The outcome of a read: ok, end (end of file before the record) or error,
+// with the reason of an error (the run-time's error number, or errno).
+struct Status {
+  Code code = ok;
+  int reason = 0;
+  friend bool operator==(Status s, Code c) { return s.code == c; }
+};
+
+// Thrown to end the run with an exit status; caught by fio::run only.
+struct Stop {
+  int status;
+};
 
 // Exit statuses of the program.
 inline constexpr int exit_normal = 0;
@@ -134,28 +149,26 @@ int records_read(Unit unit);
 const char* file_name(Unit unit);
 
 // Connects a unit to a named file: an existing one for reading
-// (must_exist), otherwise one created or emptied for writing. Returns false
-// when the file cannot be opened.
+// (must_exist), otherwise one created or emptied for writing. Returns false,
+// with errno set, when the file cannot be opened. A file read is read line
+// by line as the records come; it is never written.
 bool connect(Unit unit, const char* path, bool must_exist);
 
 // Writes out and closes a unit; returns false if any of its records could
 // not be written.
 bool close(Unit unit);
 
-// Ends the program: checks and closes every unit, then exits with status.
-// A unit whose records could not all be written turns the status into 2.
-[[noreturn]] void stop(int status);
-
-// Writes an error message to the terminal and ends with exit_error_stop.
+// Writes an error message to the terminal and ends the run with
+// exit_error_stop.
 template <class... A>
 [[noreturn]] void error_stop(const char* format, const A&... args) {
   write(terminal, format, args...);
-  stop(exit_error_stop);
+  throw Stop{exit_error_stop};
 }
 
-// Ends the program with exit_bad_io after a diagnostic on standard error
-// for a record of the unit that a read could not take (status end or
-// error), naming the file, the line and the record expected ("name record").
+// Ends the run with exit_bad_io after a diagnostic on standard error for a
+// record of the unit that a read could not take (status end or error),
+// naming the file, the line and the record expected ("name record").
 [[noreturn]] void bad_record(Unit unit, Status status, const char* record);
 
 // Sets the program name used in diagnostics ("ecodyn").
@@ -164,10 +177,47 @@ void set_program_name(const char* name);
 // Returns the program name used in diagnostics.
 const char* program_name();
 
-// Prepares the run-time; call once at program start. An interrupt or
-// termination signal then still leaves every file with all that was written
-// to it, and a terminal that goes away makes writes fail instead of killing
-// the program.
+// Registers the one function called when a run ends with a status other
+// than 0 or by a signal, after every unit has been written out (a companion
+// program removes its unfinished output there).
+void at_stop(void (*cleanup)());
+
+// Acts on an interrupt or termination signal that has arrived: writes out
+// every unit, runs the cleanup and ends the process by that signal. Does
+// nothing otherwise. The layer calls it between records and when a read of
+// the terminal is cut short.
+void check_signal();
+
+// Prepares the run-time: standard input, output and error are made to exist
+// (a closed one reads as ended, or fails every write), so that no file can
+// be connected in their place; an interrupt or termination signal leaves
+// every file with each record written before it, exactly once; a terminal
+// that goes away, or a file grown beyond the size limit, makes writes fail
+// instead of killing the program.
 void start();
+
+// Checks and closes every unit; returns status, or exit_bad_io when a unit
+// could not be written. Runs the cleanup for a status other than 0.
+int finish(int status);
+
+// Runs a whole program: start(), then body (which returns the exit status),
+// then finish(). An error stop thrown on the way gives its status.
+template <class Body>
+int run(Body&& body) {
+  start();
+  int status = exit_normal;
+  try {
+    status = body();
+  } catch (const Stop& stop) {
+    status = stop.status;
+  }
+  return finish(status);
+}
+
+// Fault injection for tests: the n-th write (or read) from now on fails as
+// if the device were full (or unreadable); 0 switches it off. Counted over
+// every unit; start() does not reset it.
+void fail_nth_write(int n);
+void fail_nth_read(int n);
 
 }  // namespace fio

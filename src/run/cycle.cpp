@@ -1,5 +1,6 @@
 #include "run/cycle.h"
 
+#include "fio/fio.h"
 #include "model/coefficients.h"
 #include "network/balance.h"
 #include "network/loader.h"
@@ -29,6 +30,13 @@ void run_all_cycles() {
     perturb(net);
     simulate(net, run);
   }
+}
+
+int run_program() {
+  return fio::run([] {
+    run_all_cycles();
+    return fio::exit_normal;
+  });
 }
 
 }  // namespace ecodyn

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fio/fio.h"
 #include "support/scratch.h"
 
 namespace ecodyn::test {
@@ -24,17 +25,18 @@ std::string terminal_output(F&& f) {
 
 }  // namespace ecodyn::test
 
-// Expects the statement to end the program with an error stop (status 1)
-// after writing exactly `terminal_text` to the terminal. It runs in a child
-// process; files it writes stay in the working directory for inspection.
-#define EXPECT_ERROR_STOP(statement, terminal_text)                                 \
-  do {                                                                              \
-    std::fflush(nullptr);                                                           \
-    EXPECT_EXIT(                                                                    \
-        {                                                                           \
-          if (std::freopen("stop-terminal.txt", "w", stdout) == nullptr) _exit(99); \
-          statement;                                                                \
-        },                                                                          \
-        testing::ExitedWithCode(1), "");                                            \
-    EXPECT_EQ(terminal_text, ::ecodyn::test::read_file("stop-terminal.txt"));       \
+// Expects the statement to end the run with an error stop (status 1) after
+// writing exactly `terminal_text` to the terminal.
+#define EXPECT_ERROR_STOP(statement, terminal_text)                                     \
+  do {                                                                                  \
+    int stop_status = -1;                                                               \
+    const std::string stop_terminal = ::ecodyn::test::terminal_output([&] {             \
+      try {                                                                             \
+        statement;                                                                      \
+      } catch (const fio::Stop& stop) {                                                 \
+        stop_status = stop.status;                                                      \
+      }                                                                                 \
+    });                                                                                 \
+    EXPECT_EQ(1, stop_status);                                                          \
+    EXPECT_EQ(terminal_text, stop_terminal);                                            \
   } while (0)

@@ -95,37 +95,40 @@ int main(int argc, char** argv) {
   const std::optional<int> balance_digits =
       digits_option->count() > 0 ? std::optional<int>(digits) : std::nullopt;
 
-  fio::start();
-  const auto text = slurp(input);
-  if (!text) return exit_failure;
-  Diagnostics diagnostics(input == "-" ? "standard input" : input);
-  ImportedNetwork net;
-  try {
-    net = convert(read_scor(*text, diagnostics), diagnostics);
-  } catch (const InputError& e) {
-    diagnostics.error(e.line(), e.what());
-    return exit_failure;
-  }
-
-  if (output.empty() || output == "-") {
-    write_network(fio::terminal, net, balance_digits);
-    errno = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-      complain(std::string("cannot write standard output: ") + std::strerror(errno ? errno : EIO));
-      fio::stop(exit_failure);
+  return fio::run([&] {
+    const auto text = slurp(input);
+    if (!text) return exit_failure;
+    Diagnostics diagnostics(input == "-" ? "standard input" : input);
+    ImportedNetwork net;
+    try {
+      net = convert(read_scor(*text, diagnostics), diagnostics);
+    } catch (const InputError& e) {
+      diagnostics.error(e.line(), e.what());
+      return exit_failure;
     }
-    fio::stop(fio::exit_normal);
-  }
-  OutputFile file;
-  std::string error;
-  if (!file.open(output_unit, output, error)) {
-    complain(error);
-    return exit_failure;
-  }
-  write_network(output_unit, net, balance_digits);
-  if (!file.commit(error)) {
-    complain(error);
-    return exit_failure;
-  }
-  fio::stop(fio::exit_normal);
+
+    if (output.empty() || output == "-") {
+      write_network(fio::terminal, net, balance_digits);
+      errno = 0;
+      if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        complain(std::string("cannot write standard output: ") +
+                 std::strerror(errno ? errno : EIO));
+        return exit_failure;
+      }
+      return fio::exit_normal;
+    }
+    OutputFile file;
+    std::string error;
+    if (!file.open(output_unit, output, error)) {
+      complain(error);
+      return exit_failure;
+    }
+    write_network(output_unit, net, balance_digits);
+    if (!file.commit(error)) {
+      complain(error);
+      return exit_failure;
+    }
+    return fio::exit_normal;
+  });
 }
+
