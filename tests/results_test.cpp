@@ -9,7 +9,9 @@
 #include <sys/wait.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -315,6 +317,23 @@ TEST_F(Results, PlotPanelsScalesAndRefusals) {
   r = tool(plot_tool, "fort.7 -o none.svg");
   EXPECT_EQ(2, r.status);
   EXPECT_FALSE(file_exists(dir.file("none.svg")));
+}
+
+// An interrupt while gnuplot draws ends gnuplot and leaves neither the
+// picture nor its temporary file; the program ends by the interrupt.
+TEST_F(Results, PlotInterruptedWhileDrawing) {
+  run_ecodyn_on(pools(), "2\n0.\n10.\n1.\n0.\nN\n");
+  std::filesystem::create_directory(dir.file("slow"));
+  write_file(dir.file("slow/gnuplot"), "#!/bin/sh\ntouch started\nexec sleep 30\n");
+  std::filesystem::permissions(dir.file("slow/gnuplot"), std::filesystem::perms::owner_all);
+  const auto [status, err] =
+      shell(dir.path(), "{ PATH=\"$PWD/slow:$PATH\" '" + plot_tool +
+                            "' -o pic.png & p=$!; until [ -e started ]; do sleep 0.05; done; "
+                            "kill -INT $p; wait $p; }");
+  EXPECT_EQ(128 + SIGINT, status);
+  EXPECT_EQ("ecodyn-plot: pic.png is not written\n", err);
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_THAT(e.path().filename().string(), Not(HasSubstr("pic.png")));
 }
 
 }  // namespace

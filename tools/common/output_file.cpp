@@ -4,32 +4,25 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 namespace ecodyn::tools {
 namespace {
 
-// The temporary file while it exists, in a fixed buffer that a signal
-// handler can read safely, and the file it is to become.
+// The temporary file while it exists, and the file it is to become.
 char pending[4096];
 std::string target;
 
-// The record layer ends the program when a write fails, after naming the
-// temporary file; the user is told what became of the file asked for.
-void discard_at_exit() {
+// On every way out but a normal end (an error stop, a write that failed, a
+// signal) the record layer calls this after writing out its units: the
+// unfinished file goes, and the user is told what became of the file asked
+// for.
+void discard_at_stop() {
   if (pending[0] == '\0') return;
   OutputFile::discard();
   std::fprintf(stderr, "%s: %s is not written\n", fio::program_name(), target.c_str());
-}
-
-void discard_on_signal(int sig) {
-  if (pending[0] != '\0') unlink(pending);
-  std::signal(sig, SIG_DFL);
-  std::raise(sig);
 }
 
 // Returns the mode the file would get if created afresh (or keeps the
@@ -58,15 +51,7 @@ bool OutputFile::open(fio::Unit unit, const std::string& requested, std::string&
     error = "cannot write " + requested + ": the name is too long";
     return false;
   }
-  static bool handlers = false;
-  if (!handlers) {
-    handlers = true;
-    std::atexit(discard_at_exit);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(sig, discard_on_signal);
-    // Beyond a file size limit, let the write fail and be reported rather
-    // than have the signal end the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-  }
+  fio::at_stop(discard_at_stop);
   const int fd = mkstemp(temp.data());
   if (fd < 0) {
     error = "cannot write " + requested + ": " + std::strerror(errno);

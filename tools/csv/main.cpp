@@ -140,6 +140,5 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : exit_failure;
   }
-  fio::start();
-  fio::stop(write_tables(o));
+  return fio::run([&] { return write_tables(o); });
 }

@@ -5,10 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+
+#include "common/diagnostics.h"
+#include "fio/fio.h"
 
 extern char** environ;
 
@@ -25,11 +30,32 @@ std::string quoted(const std::string& s) {
   return q + "'";
 }
 
-// Writes all of text to fd; false if gnuplot stopped reading.
+// The signals that end this program. While gnuplot draws they are held
+// back, so that the unfinished picture can be removed first.
+sigset_t stop_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, sig);
+  return set;
+}
+
+// Returns true if one of the held-back signals has arrived.
+bool stop_pending() {
+  sigset_t pending;
+  sigpending(&pending);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    if (sigismember(&pending, sig)) return true;
+  return false;
+}
+
+// Writes all of text to fd, in pieces; false if gnuplot stopped reading or
+// a signal to stop has arrived.
 bool write_all(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (stop_pending()) return false;
+    const ssize_t n =
+        ::write(fd, text.data() + done, std::min<std::size_t>(text.size() - done, 16384));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
@@ -38,8 +64,11 @@ bool write_all(int fd, const std::string& text) {
 }
 
 // Runs gnuplot on the commands; returns its wait status, or -1 with errno
-// when it could not be started.
-int run_gnuplot(const std::string& gnuplot, const std::string& commands) {
+// when it could not be started. gnuplot runs in a process group of its
+// own, so that an interrupt from the terminal reaches this program alone
+// (gnuplot would take it as the end of a command and read on); a signal to
+// stop ends gnuplot, and interrupted tells of it.
+int run_gnuplot(const std::string& gnuplot, const std::string& commands, bool& interrupted) {
   int pipe_fd[2];
   if (pipe(pipe_fd) != 0) return -1;
   posix_spawn_file_actions_t actions;
@@ -47,17 +76,17 @@ int run_gnuplot(const std::string& gnuplot, const std::string& commands) {
   posix_spawn_file_actions_adddup2(&actions, pipe_fd[0], 0);
   posix_spawn_file_actions_addclose(&actions, pipe_fd[0]);
   posix_spawn_file_actions_addclose(&actions, pipe_fd[1]);
-  // gnuplot gets the signals in their usual way, whatever this program
-  // does with them.
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  sigset_t none, defaults;
+  sigset_t none, defaults = stop_signals();
   sigemptyset(&none);
-  sigemptyset(&defaults);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ}) sigaddset(&defaults, sig);
+  sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &defaults);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setpgroup(&attr, 0);
+  posix_spawnattr_setflags(&attr,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
   char* argv[] = {const_cast<char*>(gnuplot.c_str()), nullptr};
   pid_t pid;
   const int spawned = posix_spawn(&pid, gnuplot.c_str(), &actions, &attr, argv, environ);
@@ -76,7 +105,15 @@ int run_gnuplot(const std::string& gnuplot, const std::string& commands) {
   ::close(pipe_fd[1]);
   std::signal(SIGPIPE, previous);
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  for (;;) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid || (done < 0 && errno != EINTR)) break;
+    if (!interrupted && stop_pending()) {
+      interrupted = true;
+      kill(pid, SIGTERM);
+    }
+    const timespec tick{0, 20'000'000};
+    nanosleep(&tick, nullptr);
   }
   return status;
 }
@@ -103,6 +140,7 @@ std::string find_gnuplot() {
 
 bool render(const std::string& gnuplot, const std::string& script, const std::string& output,
             std::string& error) {
+  fio::check_signal();  // a signal that came before: nothing is begun
   struct stat st;
   const bool exists = stat(output.c_str(), &st) == 0;
   const std::size_t slash = output.rfind('/');
@@ -126,16 +164,18 @@ bool render(const std::string& gnuplot, const std::string& script, const std::st
   fchmod(fd, mode);
   ::close(fd);
 
-  // An interrupt while gnuplot draws waits until the temporary file is
-  // gone; gnuplot itself is interrupted as usual.
-  sigset_t stops, previous;
-  sigemptyset(&stops);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stops, sig);
+  // A signal to stop while gnuplot draws ends gnuplot and waits until the
+  // temporary file is gone; then the record layer acts on it.
+  const sigset_t stops = stop_signals();
+  sigset_t previous;
   sigprocmask(SIG_BLOCK, &stops, &previous);
-  const int status = run_gnuplot(gnuplot, "outfile = " + quoted(temp) + "\n" + script);
+  bool interrupted = false;
+  const int status = run_gnuplot(gnuplot, "outfile = " + quoted(temp) + "\n" + script, interrupted);
   const int spawn_error = errno;
   bool ok = false;
-  if (status < 0) {
+  if (interrupted) {
+    error = output + " is not written";
+  } else if (status < 0) {
     error = "cannot run " + gnuplot + ": " + std::strerror(spawn_error);
   } else if (WIFSIGNALED(status)) {
     error = "gnuplot ended by signal " + std::to_string(WTERMSIG(status)) + "; " + output +
@@ -151,7 +191,9 @@ bool render(const std::string& gnuplot, const std::string& script, const std::st
     ok = true;
   }
   if (!ok) unlink(temp.c_str());
+  if (interrupted) tools::complain(error);
   sigprocmask(SIG_SETMASK, &previous, nullptr);
+  fio::check_signal();
   return ok;
 }
 

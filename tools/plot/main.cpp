@@ -161,6 +161,5 @@ int main(int argc, char** argv) {
                            : plot::Scale::automatic;
   picture.source = input;
 
-  fio::start();
-  fio::stop(draw(input, cycle, script_path, picture));
+  return fio::run([&] { return draw(input, cycle, script_path, picture); });
 }
