@@ -14,21 +14,12 @@
 
 #include "common/diagnostics.h"
 #include "fio/fio.h"
+#include "script.h"
 
 extern char** environ;
 
 namespace ecodyn::plot {
 namespace {
-
-// Returns the text as a gnuplot string in single quotes.
-std::string quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') q += '\'';
-    q += c;
-  }
-  return q + "'";
-}
 
 // The signals that end this program. While gnuplot draws they are held
 // back, so that the unfinished picture can be removed first.

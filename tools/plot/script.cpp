@@ -9,16 +9,6 @@
 namespace ecodyn::plot {
 namespace {
 
-// Returns a text as a gnuplot string in single quotes (a quote doubled).
-std::string quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) {
-    if (c == '\'') q += '\'';
-    q += c;
-  }
-  return q + "'";
-}
-
 // The positions in the table head of the compartments drawn: each
 // compartment once, in the order of the head.
 std::vector<std::size_t> drawn(const Cycle& c) {
@@ -46,6 +36,15 @@ std::string number(double v) {
 }
 
 }  // namespace
+
+std::string quoted(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') q += '\'';
+    q += c;
+  }
+  return q + "'";
+}
 
 bool format_of(const std::string& output, Format& format) {
   const std::size_t dot = output.rfind('.');

@@ -28,6 +28,9 @@ struct Picture {
 constexpr int default_width = 900;
 constexpr int panel_height = 500;
 
+// Returns a text as a gnuplot string in single quotes (a quote doubled).
+std::string quoted(const std::string& s);
+
 // Returns the format named by the output's extension (.svg, .png, .pdf,
 // any case), or false.
 bool format_of(const std::string& output, Format& format);
