@@ -1,12 +1,20 @@
-// The cost of the model equations on a dense network of the largest size
-// (75 compartments, 50 living, every compartment feeding every other), and
-// of carrying that network over one print interval.
+// The cost of the model equations, literal and fast, on the eight published
+// networks under each model type and on a dense network of the largest size
+// (75 compartments, 50 living, every compartment feeding every other); and
+// of carrying the dense network over one print interval.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "fio/fio.h"
 #include "integrate/runge.h"
 #include "model/coefficients.h"
 #include "model/derivs.h"
+#include "model/fast_derivs.h"
 #include "model/konsts.h"
+#include "network/loader.h"
 #include "support/model_networks.h"
 
 namespace {
@@ -16,20 +24,91 @@ using namespace ecodyn;
 constexpr int n = max_compartments;
 constexpr int nliv = 50;
 
-// derivs at a state away from the steady state, so that under predator
-// control every availability factor differs from 1.
-void BM_derivs(benchmark::State& state) {
-  const Network net = test::balanced_network(n, nliv);
-  derive_coefficients(net, static_cast<int>(state.range(0)));
-  WorkVector y, dydt;
-  for (int i = 1; i <= n; ++i) y(i) = net.biomass(i) * (i % 2 ? 0.9f : 1.1f);
+const char* const published[] = {"cone_spring",
+                                  "silver_springs",
+                                  "oyster_reef",
+                                  "baltic_sea_aggregated",
+                                  "crystal_river_creek_control",
+                                  "chesapeake_bay_mesohaline",
+                                  "cypress_wetland_wet_season",
+                                  "lake_oneida_pre_zm"};
+
+// A published network as the loader leaves it: the Network and konsts.
+struct Loaded {
+  Network net;
+  Konsts k;
+};
+
+// Loads examples/networks/NAME.net with the program's loader (its echo
+// listing goes nowhere) and leaves it in konsts; returns the Network.
+const Network& load(const std::string& name) {
+  static std::map<std::string, Loaded> loaded;
+  auto it = loaded.find(name);
+  if (it == loaded.end()) {
+    static const bool report = fio::connect(fio::report, "/dev/null", false);
+    (void)report;
+    const std::string path = std::string(ECODYN_EXAMPLES) + "/" + name + ".net";
+    fio::close(fio::network_file);
+    if (!fio::connect(fio::network_file, path.c_str(), true)) std::abort();
+    Loaded l;
+    if (load_network(l.net) != LoadResult::loaded) std::abort();
+    fio::close(fio::network_file);
+    l.k = konsts;
+    it = loaded.emplace(name, l).first;
+  }
+  konsts = it->second.k;
+  return it->second.net;
+}
+
+// A state away from the steady state, so that under predator control every
+// availability factor differs from 1.
+WorkVector off_steady_state(const Network& net) {
+  WorkVector y;
+  for (int i = 1; i <= konsts.ncomp; ++i) y(i) = net.biomass(i) * (i % 2 ? 0.9f : 1.1f);
+  return y;
+}
+
+// derivs, literal or fast, on a network under a model type.
+void time_derivs(benchmark::State& state, const Network& net, int type, bool fast) {
+  derive_coefficients(net, type);
+  const WorkVector y = off_steady_state(net);
+  WorkVector dydt;
+  const FastDerivsRun run;
+  if (fast && !fast_derivs(y, dydt)) state.SkipWithError("the fast evaluation declines");
   for (auto _ : state) {
-    derivs(0.0f, y, dydt);
+    if (fast) {
+      derivs(0.0f, y, dydt);
+    } else {
+      derivs_literal(0.0f, y, dydt);
+    }
     benchmark::DoNotOptimize(dydt);
     benchmark::ClobberMemory();
   }
+  const FastDerivsShape shape = fast_derivs_shape();
+  state.counters["blocks"] = shape.blocks_visited;
+  state.counters["of"] = shape.blocks_total;
 }
-BENCHMARK(BM_derivs)->ArgName("model_type")->Arg(1)->Arg(2)->Arg(3);
+
+const bool registered = [] {
+  for (const char* name : published) {
+    for (int type = 1; type <= 3; ++type) {
+      for (const bool fast : {false, true}) {
+        const std::string label = std::string("derivs/") + name + "/type:" +
+                                  std::to_string(type) + (fast ? "/fast" : "/literal");
+        benchmark::RegisterBenchmark(label.c_str(), [=](benchmark::State& state) {
+          time_derivs(state, load(name), type, fast);
+        });
+      }
+    }
+  }
+  return true;
+}();
+
+void BM_dense_derivs(benchmark::State& state) {
+  const Network net = test::balanced_network(n, nliv);
+  time_derivs(state, net, static_cast<int>(state.range(0)), state.range(1) != 0);
+}
+BENCHMARK(BM_dense_derivs)->ArgNames({"type", "fast"})->ArgsProduct({{1, 2, 3}, {0, 1}});
 
 // One print interval of length 1 with the simulation loop's settings,
 // starting from a state perturbed away from the steady state.
@@ -38,9 +117,10 @@ void BM_runge(benchmark::State& state) {
   derive_coefficients(net, static_cast<int>(state.range(0)));
   Vector start = net.biomass;
   for (int i = 1; i <= n; i += 3) start(i) = start(i) * 0.8f;
+  const FastDerivsRun run;
   for (auto _ : state) {
     Vector b = start;
-    runge(b, n, 0.0f, 1.0f, 1.0e-5f, 0.001f, 1.0e-5f);
+    runge(derivs, b, n, 0.0f, 1.0f, 1.0e-5f, 0.001f, 1.0e-5f);
     benchmark::DoNotOptimize(b);
   }
 }

@@ -320,6 +320,43 @@ TEST(Restart, AnotherModelTypeDerivesNewCoefficientsKeepingTheReferenceBiomass) 
   EXPECT_EQ("  .1000000E+02", records[4].substr(17, 14));
 }
 
+// --- snapshots that must read back ---
+
+// The plants perturbed to a biomass of 60 with the given export coefficient,
+// under donor control with a snapshot due at the start.
+std::string exporting(const std::string& coefficient) {
+  return "2\n0\n10\n5\n1\nY\n1\n1\n60\nY\n3\n1\n" + coefficient + "\nN\n";
+}
+
+TEST(SnapshotRange, AnExportBeyondTheLargestFloatStopsBeforeTheSnapshotIsBegun) {
+  // Two cycles: the first leaves its snapshots, the second overflows.
+  ScratchDir dir;
+  const std::string first = "2\n0\n10\n5\n5\nN\n";
+  write_file("fort.7", two_compartments_file());
+  ASSERT_EQ(0, run_ecodyn(dir.path(), first).status);
+  const std::string first_snapshots = read_file("fort.18");
+  ASSERT_FALSE(first_snapshots.empty());
+  write_file("fort.7", two_compartments_file() + two_compartments_file());
+  const RunResult r = run_ecodyn(dir.path(), first + exporting("1e38"));  // 60e38 overflows
+  EXPECT_EQ(1, r.status) << r.err;
+  EXPECT_THAT(r.out, testing::EndsWith("      .000  .600E+02  .200E+02\n"
+                                       " SNAPSHOT VALUE FOR EXPORT  1 IS OUT OF RANGE.\n"));
+  EXPECT_EQ(first_snapshots, read_file("fort.18"));
+}
+
+TEST(SnapshotRange, AnExportJustInsideTheLargestFloatIsWrittenAndReadsBack) {
+  ScratchDir dir;
+  write_file("fort.7", two_compartments_file());
+  run_ecodyn(dir.path(), exporting("5e36"));  // the integration itself may give up
+  const std::string snapshot = read_file("fort.18");
+  ASSERT_THAT(snapshot, HasSubstr("\n  1  .3000000E+39  .5000000E+37\n"));
+  write_file("fort.7", snapshot);
+  const RunResult r = run_ecodyn(dir.path(), "2\n1\n1\n0\nN\n");
+  EXPECT_THAT(r.out, HasSubstr(" RESTART AT T =       .000\n"));
+  EXPECT_THAT(read_file("fort.8"), HasSubstr(" EXPORT VECTOR"));
+  EXPECT_THAT(r.err, Not(HasSubstr("unreadable")));
+}
+
 // --- at a terminal and at a pipe ---
 
 // A child running ecodyn, its output read as it comes.

@@ -30,6 +30,7 @@ using testing::_;
 using testing::AllOf;
 using testing::HasSubstr;
 using testing::Matcher;
+using testing::Not;
 using testing::StartsWith;
 
 const std::string end = " -1  .0000000E+00\n";
@@ -384,6 +385,60 @@ TEST_F(ImportErrors, StandardOutputThatCannotBeWritten) {
   const auto [status, err] = shell('\'' + importer + "' in.scor >/dev/full");
   EXPECT_EQ(2, status);
   EXPECT_THAT(err, HasSubstr("ecodyn-import: cannot write"));
+}
+
+// --- where the output goes ---
+
+// Each target named by -o: the status and messages, what reached the file
+// read afterwards ("" for none), and the kind of file the target is after.
+struct Target {
+  const char* what;
+  std::string command;  // run in a shell; its importer run leaves its status in "status"
+  int status;
+  std::string err;
+  const char* got;  // the file that must hold the network, or nullptr
+  const char* path;
+  std::filesystem::file_type kind;
+};
+
+TEST_F(ImportErrors, DevicesAndPipesAreWrittenDirectlyAndOnlyRegularFilesReplaced) {
+  using std::filesystem::file_type;
+  write_file(dir.file("in.scor"), two_pools);
+  const std::string run = "'" + importer + "' in.scor -o ";
+  const std::string status = "; echo $? >status";
+  const Target targets[] = {
+      {"a device that takes nothing", run + "/dev/full" + status, 2,
+       "ecodyn-import: cannot write /dev/full: No space left on device\n", nullptr, "/dev/full",
+       file_type::character},
+      {"a named pipe, read at the other end",
+       "mkfifo pipe && { { timeout 20 " + run + "pipe" + status +
+           "; } & timeout 20 cat pipe >got; wait; }",
+       0, "",
+       "got", "pipe", file_type::fifo},
+      {"standard output into a pipe", "{ " + run + "/dev/stdout" + status + "; } | cat >got", 0,
+       "", "got", "got", file_type::regular},
+      {"a link to a file: the file is replaced",
+       "echo old >linked && ln -s linked link && " + run + "link" + status, 0, "", "linked",
+       "link", file_type::symlink},
+      {"a directory", "mkdir folder && " + run + "folder" + status, 2,
+       "ecodyn-import: cannot write folder: Is a directory\n", nullptr, "folder",
+       file_type::directory},
+  };
+  for (const Target& t : targets) {
+    SCOPED_TRACE(t.what);
+    std::filesystem::remove(dir.file("status"));
+    const std::string err = shell("{ " + t.command + "; }").second;
+    EXPECT_EQ(std::to_string(t.status) + "\n", read_file(dir.file("status")));
+    EXPECT_EQ(t.err, err);
+    if (t.got != nullptr) {
+      EXPECT_EQ(two_pools_net, read_file(dir.file(t.got)));
+    }
+    const std::string path = t.path[0] == '/' ? t.path : dir.file(t.path);
+    EXPECT_EQ(t.kind, std::filesystem::symlink_status(path).type());
+    for (const std::string& name : others()) {
+      EXPECT_THAT(name, Not(StartsWith("."))) << "a temporary file is left";
+    }
+  }
 }
 
 // --- the command line ---

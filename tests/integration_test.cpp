@@ -56,9 +56,9 @@ WorkVector rates(const WorkVector& y) {
 // difference whose size, relative to the scale, rkqc judges.
 float doubling_difference(const WorkVector& y, float h) {
   WorkVector half, twice, full;
-  rk4(y, rates(y), 1, 0.0f, h * 0.5f, half);
-  rk4(half, rates(half), 1, h * 0.5f, h * 0.5f, twice);
-  rk4(y, rates(y), 1, 0.0f, h, full);
+  rk4(derivs, y, rates(y), 1, 0.0f, h * 0.5f, half);
+  rk4(derivs, half, rates(half), 1, h * 0.5f, h * 0.5f, twice);
+  rk4(derivs, y, rates(y), 1, 0.0f, h, full);
   return twice(1) - full(1);
 }
 
@@ -66,7 +66,7 @@ TEST(Rk4, ConstantRateIsExact) {
   relaxation(2.0f, 0.0f);
   const WorkVector y = state(3.0f);
   WorkVector out;
-  rk4(y, rates(y), 1, 0.0f, 0.25f, out);
+  rk4(derivs, y, rates(y), 1, 0.0f, 0.25f, out);
   EXPECT_EQ(3.5f, out(1));
   EXPECT_EQ(3.0f, y(1));
 }
@@ -76,7 +76,7 @@ TEST(Rk4, LinearDecayFollowsTheTaylorPolynomial) {
   for (const float h : {0.5f, 0.1f, -0.3f}) {
     const WorkVector y = state(2.0f);
     WorkVector out;
-    rk4(y, rates(y), 1, 7.0f, h, out);
+    rk4(derivs, y, rates(y), 1, 7.0f, h, out);
     const double z = -static_cast<double>(h);
     const double expected = 2.0 * (1 + z + z * z / 2 + z * z * z / 6 + z * z * z * z / 24);
     EXPECT_NEAR(expected, out(1), 4e-7 * expected) << "h = " << h;
@@ -92,7 +92,7 @@ struct Step {
 Step step(float y0, float t0, float h, float tolerance, float scale) {
   WorkVector y = state(y0), dydt = rates(y), s = state(scale);
   Step r{0.0f, t0, 0.0f, 0.0f};
-  rkqc(y, dydt, 1, r.t, h, tolerance, s, r.h_did, r.h_next);
+  rkqc(derivs, y, dydt, 1, r.t, h, tolerance, s, r.h_did, r.h_next);
   r.y = y(1);
   return r;
 }
@@ -149,7 +149,7 @@ TEST(Rkqc, RejectedStepsRetryFromTheSavedState) {
   const float h_try = 0.5f, t0 = 3.0f;
   scale(1) = 1.0f + std::fabs(h_try * dydt(1));
   float t = t0, h_did = 0, h_next = 0;
-  rkqc(y, dydt, 1, t, h_try, 1.0e-5f, scale, h_did, h_next);
+  rkqc(derivs, y, dydt, 1, t, h_try, 1.0e-5f, scale, h_did, h_next);
   EXPECT_LT(h_did, 0.9f * 0.9f * h_try);  // at least two rejections
   EXPECT_GT(h_did, 0.0f);
   EXPECT_EQ(t0 + h_did, t);
@@ -179,7 +179,7 @@ TEST(RkqcDeathTest, StepThatDoesNotChangeTheTimeOrAnErrorThatIsNotANumberStops) 
 // Integrates b (n compartments) from one time to another with the settings
 // of the simulation loop: tolerance 1e-5, first step 0.001, minimum 1e-5.
 void integrate(Vector& b, int n, float from, float to) {
-  runge(b, n, from, to, 1.0e-5f, 0.001f, 1.0e-5f);
+  runge(derivs, b, n, from, to, 1.0e-5f, 0.001f, 1.0e-5f);
 }
 
 // Integrates over `rows` intervals of the given width from `from`, as the
@@ -252,6 +252,16 @@ TEST_P(BalancedNetwork, StaysPutOverManyIntervals) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runge, BalancedNetwork, testing::Values(1, 2, 3));
+
+// dy/dt = -2y, handed to the integrator in place of the model equations.
+void decay(float /*t*/, const WorkVector& y, WorkVector& dydt) { dydt(1) = -2.0f * y(1); }
+
+TEST_F(Runge, IntegratesTheRightHandSideItIsGiven) {
+  donor_control(1, 1);  // under which derivs would hold the biomass still
+  Vector b = biomasses({3.0f});
+  runge(decay, b, 1, 0.0f, 1.0f, 1.0e-5f, 0.001f, 1.0e-5f);
+  EXPECT_NEAR(3.0 * std::exp(-2.0), b(1), 1.0e-5);
+}
 
 TEST_F(Runge, IntervalShorterThanTheFirstStep) {
   derived_relaxation();

@@ -12,6 +12,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -193,22 +195,6 @@ TEST(Coefficients, OrdinaryNetworkIsAlwaysDerivedAndStaleValuesCleared) {
   EXPECT_EQ(0.0f, konsts.cexch(2, 2));
   EXPECT_FLOAT_EQ(10.0f, konsts.bref(1));
   EXPECT_FLOAT_EQ(0.05f, konsts.cexch(2, 1));
-}
-
-TEST(Coefficients, SnapshotUnderItsOwnTypeKeepsWhatItCarries) {
-  Network net = two_compartments();
-  net.restart = true;
-  net.biomass(2) = 0.0f;  // not checked: nothing is derived
-  konsts.mtype = 3;
-  konsts.bref(1) = 8.0f;
-  konsts.cexp(1) = 0.7f;
-  konsts.cexch(1, 1) = -0.5f;
-  derive_coefficients(net, 3);
-  EXPECT_EQ(3, konsts.mtype);
-  EXPECT_EQ(8.0f, konsts.bref(1));
-  EXPECT_EQ(0.7f, konsts.cexp(1));
-  EXPECT_EQ(-0.5f, konsts.cexch(1, 1));
-  EXPECT_EQ(0.0f, konsts.cexch(1, 2));
 }
 
 TEST(Coefficients, SnapshotUnderAnotherTypeIsDerivedAroundItsReferenceBiomass) {
@@ -532,6 +518,33 @@ TEST_F(SnapshotDeathTest, PredatorControlStopsBeforeWritingAnythingOfAnOutOfBoun
   EXPECT_EQ(before, read_file("fort.18"));
   EXPECT_ERROR_STOP(snap(net, biomasses(-1.0f, 0.0f), 1.0f), " BIOMASS  1 IS OUT OF BOUNDS.\n");
   EXPECT_EQ(before, read_file("fort.18"));
+}
+
+// Every value a snapshot lists must read back as a number: an infinite or
+// NaN value stops the run before the snapshot's first record.
+TEST_F(SnapshotDeathTest, AValueThatWouldNotReadBackStopsBeforeTheSnapshotIsBegun) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::pair<std::function<void()>, const char*> cases[] = {
+      {[&] { konsts.bref(2) = inf; }, " SNAPSHOT VALUE FOR BIOMASS  2 IS OUT OF RANGE.\n"},
+      {[&] { konsts.tmax = nan; },
+       " SNAPSHOT VALUE FOR THE LONGEST THROUGHPUT TIME IS OUT OF RANGE.\n"},
+      {[&] { konsts.inputs(1) = inf; }, " SNAPSHOT VALUE FOR INPUT  1 IS OUT OF RANGE.\n"},
+      {[&] { konsts.cexp(2) = 1.0e38f; },  // times a biomass of 20
+       " SNAPSHOT VALUE FOR EXPORT  2 IS OUT OF RANGE.\n"},
+      {[&] { konsts.cresp(1) = nan; }, " SNAPSHOT VALUE FOR RESPIRATION  1 IS OUT OF RANGE.\n"},
+      {[&] { konsts.cexch(2, 1) = 1.0e38f; },
+       " SNAPSHOT VALUE FOR THE FLOW FROM  2 TO  1 IS OUT OF RANGE.\n"},
+  };
+  for (const auto& [spoil, message] : cases) {
+    SCOPED_TRACE(message);
+    Network net = example(2);
+    snap(net, net.biomass, 0.0f);
+    const std::string before = file();
+    spoil();
+    EXPECT_ERROR_STOP(snap(net, net.biomass, 1.0f), message);
+    EXPECT_EQ(before, file());
+  }
 }
 
 }  // namespace

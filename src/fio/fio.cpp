@@ -45,6 +45,7 @@ namespace {
 constexpr int unit_count = detail::run_time_units;
 constexpr std::size_t longest_line = 65536;  // longer lines are not records
 constexpr int line_too_long = -2;            // reason of a read error
+constexpr int cannot_write_file = 127;       // the run-time's "can't write file"
 
 // A file read by the layer itself, a line at a time.
 struct Input {
@@ -67,10 +68,20 @@ int writes_left = 0;  // fault injection: the write that fails, counting down
 int reads_left = 0;
 
 volatile std::sig_atomic_t pending_signal = 0;
+volatile std::sig_atomic_t awaiting_answer = 0;  // every unit is written out
 constexpr int caught_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// Only notes the signal: the streams may be in the middle of a record here.
-extern "C" void note_signal(int sig) { pending_signal = sig; }
+// Notes the signal: the streams may be in the middle of a record, and the
+// signal is acted on after it. While the program waits for an answer, every
+// file has been written out already, so the signal takes its default action
+// at once.
+extern "C" void note_signal(int sig) {
+  pending_signal = sig;
+  if (awaiting_answer) {
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);  // delivered as the handler returns
+  }
+}
 
 ftnint type_code(detail::Item::Kind kind) {
   switch (kind) {
@@ -84,13 +95,36 @@ ftnint type_code(detail::Item::Kind kind) {
 FILE* stream(int unit) { return f__units[unit].ufd; }
 
 const char* reason_text(int code) {
-  if (code == line_too_long) return "the line is longer than 65536 characters";
+  if (code == line_too_long) return "a line longer than 65536 characters";
   if (code >= 100 && code <= 131) return F_err[code - 100];
   if (code > 0) return std::strerror(code);
   return "end of file";
 }
 
 void flush_terminal() { std::fflush(stdout); }
+
+[[noreturn]] void write_failed(Unit unit, int code);
+
+void flush_all_units();
+
+// Writes out the terminal before an answer is awaited, so that the question
+// is seen (a terminal that cannot be written ends the run here), and every
+// file, so that a signal during the wait finds nothing left to write.
+void show_question() {
+  errno = 0;
+  if (std::fflush(stdout) != 0 && units[terminal].written) write_failed(terminal, 0);
+  flush_all_units();
+  check_signal();
+}
+
+// Marks the time the program waits for the terminal.
+struct Awaiting {
+  Awaiting() {
+    awaiting_answer = 1;
+    check_signal();  // one that came just before
+  }
+  ~Awaiting() { awaiting_answer = 0; }
+};
 
 // Returns true if the fault injection makes this write (or read) fail.
 bool injected(int& left) { return left > 0 && --left == 0; }
@@ -314,6 +348,13 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
     errno = ENOSPC;
     write_failed(unit, 0);
   }
+  // The run-time connects a unit to its default file on the first write; a
+  // directory in the way would leave it holding a stream it never closes.
+  struct stat st {};
+  if (stream(unit) == nullptr && unit != terminal && stat(file_name(unit), &st) == 0 &&
+      S_ISDIR(st.st_mode)) {
+    write_failed(unit, cannot_write_file);
+  }
   cilist c{1, unit, 1, const_cast<char*>(format), 0};
   errno = 0;
   integer rc = s_wsfe(&c);
@@ -331,12 +372,16 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
 Status read_items(Unit unit, const char* format, const Item* items, int n) {
   if (unit == network_file) connect_network_file();
   UnitState& u = units[unit];
-  if (injected(reads_left)) return {error, EIO};
   integer rc;
   if (u.input.file != nullptr) {
-    const Status line = next_line(u.input);
+    const Status line = injected(reads_left) ? Status{error, EIO} : next_line(u.input);
     if (line.code != ok) {
-      if (line == error) ++u.records;
+      // Whatever the record, a file that cannot be read, or a line beyond
+      // any layout, has no record to offer.
+      if (line == error) {
+        ++u.records;
+        bad_record(unit, line, "record");
+      }
       return line;
     }
     icilist c{1, u.input.line.data(), 1, const_cast<char*>(format),
@@ -363,16 +408,20 @@ Status read_items(Unit unit, const char* format, const Item* items, int n) {
 }
 
 void ask_items(const char* question, const Item* items, int n) {
-  flush_terminal();
+  show_question();
   if (injected(reads_left)) no_answer(question, {error, EIO});
   cilist c{1, terminal_in, 1, nullptr, 0};
-  integer rc = s_rsle(&c);
-  for (int k = 0; k < n && rc == 0; ++k) {
-    ftnint type = type_code(items[k].kind);
-    ftnint count = items[k].count;
-    rc = do_lio(&type, &count, items[k].data, items[k].length);
+  integer rc;
+  {
+    const Awaiting waiting;
+    rc = s_rsle(&c);
+    for (int k = 0; k < n && rc == 0; ++k) {
+      ftnint type = type_code(items[k].kind);
+      ftnint count = items[k].count;
+      rc = do_lio(&type, &count, items[k].data, items[k].length);
+    }
+    if (rc == 0) rc = e_rsle();
   }
-  if (rc == 0) rc = e_rsle();
   if (rc != 0) no_answer(question, {rc < 0 ? end : error, static_cast<int>(rc)});
   ++units[terminal_in].records;
   check_signal();
@@ -381,11 +430,15 @@ void ask_items(const char* question, const Item* items, int n) {
 }  // namespace detail
 
 void ask_first_character(const char* question, std::array<char, 4>& answer) {
-  flush_terminal();
+  show_question();
   if (injected(reads_left)) no_answer(question, {error, EIO});
   // A last answer without a line end reads as the end of the input; its
   // first character is known from a look ahead.
-  const int first = std::getc(stdin);
+  int first;
+  {
+    const Awaiting waiting;
+    first = std::getc(stdin);
+  }
   if (first == EOF) no_answer(question, {end, 0});
   std::ungetc(first, stdin);
   cilist c{1, terminal_in, 1, const_cast<char*>("(A1)"), 0};

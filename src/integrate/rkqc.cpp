@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "fio/fio.h"
-#include "model/derivs.h"
 
 namespace ecodyn {
 
@@ -27,7 +26,7 @@ float power(float x, float p) {
 
 }  // namespace
 
-void rk4(const WorkVector& y, const WorkVector& dydt, int ncomp, float t, float h,
+void rk4(Rhs rhs, const WorkVector& y, const WorkVector& dydt, int ncomp, float t, float h,
          WorkVector& y_out) {
   WorkVector trial;
   WorkVector k2;  // second stage, later the fourth
@@ -36,22 +35,22 @@ void rk4(const WorkVector& y, const WorkVector& dydt, int ncomp, float t, float 
   const float h6 = h / 6.0f;
   const float t_mid = t + hh;
   for (int i = 1; i <= ncomp; ++i) trial(i) = y(i) + hh * dydt(i);
-  derivs(t_mid, trial, k2);
+  rhs(t_mid, trial, k2);
   for (int i = 1; i <= ncomp; ++i) trial(i) = y(i) + hh * k2(i);
-  derivs(t_mid, trial, k3);
+  rhs(t_mid, trial, k3);
   for (int i = 1; i <= ncomp; ++i) {
     trial(i) = y(i) + h * k3(i);
     k3(i) = k2(i) + k3(i);
   }
   WorkVector& k4 = k2;
-  derivs(t + h, trial, k4);
+  rhs(t + h, trial, k4);
   for (int i = 1; i <= ncomp; ++i) {
     y_out(i) = y(i) + h6 * ((dydt(i) + k4(i)) + (k3(i) + k3(i)));
   }
 }
 
-void rkqc(WorkVector& y, WorkVector& dydt, int ncomp, float& t, float h_try, float tolerance,
-          const WorkVector& scale, float& h_did, float& h_next) {
+void rkqc(Rhs rhs, WorkVector& y, WorkVector& dydt, int ncomp, float& t, float h_try,
+          float tolerance, const WorkVector& scale, float& h_did, float& h_next) {
   const float t_saved = t;
   WorkVector y_saved;
   WorkVector dydt_saved;
@@ -65,14 +64,14 @@ void rkqc(WorkVector& y, WorkVector& dydt, int ncomp, float& t, float h_try, flo
   for (;;) {
     // Two half steps into y, from the saved state and derivatives.
     const float hh = h * 0.5f;
-    rk4(y_saved, dydt_saved, ncomp, t_saved, hh, y_temp);
+    rk4(rhs, y_saved, dydt_saved, ncomp, t_saved, hh, y_temp);
     t = t_saved + hh;
-    derivs(t, y_temp, dydt);
-    rk4(y_temp, dydt, ncomp, t, hh, y);
+    rhs(t, y_temp, dydt);
+    rk4(rhs, y_temp, dydt, ncomp, t, hh, y);
     t = t_saved + h;
     if (t == t_saved) fio::error_stop("(1X,'STEPSIZE NOT SIGNIFICANT IN RKQC.',/)");
     // One full step, and the difference of the two results as error estimate.
-    rk4(y_saved, dydt_saved, ncomp, t_saved, h, y_temp);
+    rk4(rhs, y_saved, dydt_saved, ncomp, t_saved, h, y_temp);
     err_max = 0.0f;
     bool finite = true;
     for (int i = 1; i <= ncomp; ++i) {

@@ -6,7 +6,6 @@
 #include "fio/fio.h"
 #include "integrate/rkqc.h"
 #include "integrate/xtinct.h"
-#include "model/derivs.h"
 
 namespace ecodyn {
 
@@ -26,8 +25,8 @@ float spacing(float t, float direction) {
 
 }  // namespace
 
-void runge(Vector& biomass, int ncomp, float t_from, float t_to, float tolerance, float first_step,
-           float min_step) {
+void runge(Rhs rhs, Vector& biomass, int ncomp, float t_from, float t_to, float tolerance,
+           float first_step, float min_step) {
   float t = t_from;
   // Nothing carries over from the previous interval: each starts again from
   // the first step, which may at most quadruple from one step to the next.
@@ -39,7 +38,7 @@ void runge(Vector& biomass, int ncomp, float t_from, float t_to, float tolerance
   for (int i = 1; i <= ncomp; ++i) y(i) = biomass(i);
 
   for (int step = 1; step <= max_steps; ++step) {
-    derivs(t, y, dydt);
+    rhs(t, y, dydt);
     // The error allowed in a component grows with its biomass and with the
     // change one step makes in it; tiny keeps an empty compartment from
     // demanding an exact step.
@@ -51,7 +50,7 @@ void runge(Vector& biomass, int ncomp, float t_from, float t_to, float tolerance
     if (t + h == t && t_to - t != zero) h = spacing(t, t_to - t);
     float h_did = 0.0f;
     float h_next = 0.0f;
-    rkqc(y, dydt, ncomp, t, h, tolerance, scale, h_did, h_next);
+    rkqc(rhs, y, dydt, ncomp, t, h, tolerance, scale, h_did, h_next);
     // The step that reaches the end of the interval is exempt from the
     // checks below; the next interval starts afresh anyway.
     if ((t - t_to) * (t_to - t_from) >= zero) {

@@ -1,6 +1,7 @@
 #include "integrate/xtinct.h"
 
-#include "fio/fio.h"
+#include "integrate/observer.h"
+#include "model/fast_derivs.h"
 #include "model/konsts.h"
 
 namespace ecodyn {
@@ -18,9 +19,8 @@ void xtinct(float t, WorkVector& y, int k) {
     c.cexch(j, k) = 0.0f;
     c.cexch(k, j) = 0.0f;
   }
-  const char* notice = "(1X,'SPECIES ',I2,' WENT EXTINCT AT T = ',F10.3)";
-  fio::write(fio::terminal, notice, k, t);
-  fio::write(fio::report, notice, k, t);
+  coefficients_changed();
+  report_extinction(t, k);
 }
 
 }  // namespace ecodyn

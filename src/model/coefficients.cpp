@@ -1,6 +1,7 @@
 #include "model/coefficients.h"
 
 #include "fio/fio.h"
+#include "model/fast_derivs.h"
 #include "model/konsts.h"
 
 namespace ecodyn {
@@ -21,11 +22,8 @@ float supply(const Network& net, int i) {
 
 void derive_coefficients(const Network& net, int model_type) {
   Konsts& k = konsts;
-  // A snapshot continued under the model that wrote it already holds the
-  // coefficients of its running model, perhaps long evolved from any
-  // steady state; deriving them again would restart that model.
-  if (net.restart && k.mtype == model_type) return;
   k.mtype = model_type;
+  coefficients_changed();
 
   const int n = k.ncomp;
   const int nliv = k.nliv;

@@ -6,10 +6,10 @@
 
 namespace ecodyn {
 
-// Derives cexp, cresp and cexch (and bref for an ordinary network) of
-// konsts for model type 1, 2 or 3 from the loaded biomasses and flows, and
-// sets konsts.mtype. A snapshot run under its own model type keeps the
-// coefficients it carries. Stops the program when a biomass is not positive.
+// Derives cexp, cresp and cexch (and bref for an ordinary network; a
+// snapshot keeps the reference state its model was built around) of konsts
+// for model type 1, 2 or 3 from the loaded biomasses and flows, and sets
+// konsts.mtype. Stops the program when a biomass is not positive.
 void derive_coefficients(const Network& net, int model_type);
 
 }  // namespace ecodyn

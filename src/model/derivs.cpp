@@ -1,8 +1,8 @@
 #include "model/derivs.h"
 
-#include <cmath>
-
 #include "fio/fio.h"
+#include "model/fast_derivs.h"
+#include "model/flow_laws.h"
 #include "model/konsts.h"
 
 namespace ecodyn {
@@ -23,11 +23,10 @@ void predator_control(const WorkVector& y, WorkVector& dydt) {
   WorkVector avail;
   for (int i = 1; i <= n; ++i) {
     if (y(i) <= 0.0f) fio::error_stop("(1X,'BIOMASS DRIVEN NEGATIVE.')");
-    const float x = 1.0f - k.bref(i) / y(i);
-    avail(i) = static_cast<float>(std::exp(static_cast<double>(x)));
+    avail(i) = flow::availability(k.bref(i), y(i));
   }
   for (int i = 1; i <= n; ++i) {
-    float d = k.inputs(i) - (k.cexp(i) + k.cresp(i)) * y(i);
+    float d = k.inputs(i) - flow::linear(k.cexp(i) + k.cresp(i), y(i));
     const bool living = i <= nliv;
     // A coefficient of zero or less carries no flow.
     for (int j = 1; j <= n; ++j) {
@@ -35,8 +34,12 @@ void predator_control(const WorkVector& y, WorkVector& dydt) {
       const float in_c = k.cexch(j, i);
       float outflow = 0.0f;
       float inflow = 0.0f;
-      if (out_c > 0.0f) outflow = j <= nliv ? out_c * y(j) * avail(i) : out_c * y(i);
-      if (in_c > 0.0f) inflow = living ? in_c * y(i) * avail(j) : in_c * y(j);
+      if (out_c > 0.0f) {
+        outflow = j <= nliv ? flow::predator(out_c, y(j), avail(i)) : flow::donor(out_c, y(i));
+      }
+      if (in_c > 0.0f) {
+        inflow = living ? flow::predator(in_c, y(i), avail(j)) : flow::donor(in_c, y(j));
+      }
       d = d + inflow - outflow;
     }
     dydt(i) = d;
@@ -48,8 +51,10 @@ void donor_control(const WorkVector& y, WorkVector& dydt) {
   const Konsts& k = konsts;
   const int n = k.ncomp;
   for (int i = 1; i <= n; ++i) {
-    float d = k.inputs(i) - (k.cexp(i) + k.cresp(i)) * y(i);
-    for (int j = 1; j <= n; ++j) d = (k.cexch(j, i) * y(j) + d) - k.cexch(i, j) * y(i);
+    float d = k.inputs(i) - flow::linear(k.cexp(i) + k.cresp(i), y(i));
+    for (int j = 1; j <= n; ++j) {
+      d = (flow::donor(k.cexch(j, i), y(j)) + d) - flow::donor(k.cexch(i, j), y(i));
+    }
     dydt(i) = d;
   }
 }
@@ -62,33 +67,53 @@ void lotka_volterra(const WorkVector& y, WorkVector& dydt) {
   const int n = k.ncomp;
   const int nliv = k.nliv;
   for (int i = 1; i <= nliv; ++i) {
-    float d = k.inputs(i) - (k.cexp(i) + k.cresp(i)) * y(i);
-    const float c = k.cexch(i, i);
-    d = d - c * k.bref(i) * y(i) + y(i) * y(i) * c;
+    float d = k.inputs(i) - flow::linear(k.cexp(i) + k.cresp(i), y(i));
+    d = flow::add_self_term(d, k.cexch(i, i), k.bref(i), y(i));
     // The partners in increasing order, the compartment itself left out.
     for (int j = 1; j <= nliv; ++j) {
-      if (j != i) d = d - k.cexch(i, j) * y(i) * y(j) + k.cexch(j, i) * y(j) * y(i);
+      if (j != i) {
+        d = d - flow::mass_action(k.cexch(i, j), y(i), y(j)) +
+            flow::mass_action(k.cexch(j, i), y(j), y(i));
+      }
     }
     for (int j = nliv + 1; j <= n; ++j) {
-      d = d - k.cexch(i, j) * y(i) + k.cexch(j, i) * y(j) * y(i);
+      d = d - flow::donor(k.cexch(i, j), y(i)) + flow::mass_action(k.cexch(j, i), y(j), y(i));
     }
     dydt(i) = d;
   }
   for (int i = nliv + 1; i <= n; ++i) {
-    float d = k.inputs(i) - (k.cexp(i) + k.cresp(i)) * y(i);
+    float d = k.inputs(i) - flow::linear(k.cexp(i) + k.cresp(i), y(i));
     for (int j = 1; j <= nliv; ++j) {
-      d = d - k.cexch(i, j) * y(i) * y(j) + k.cexch(j, i) * y(j);
+      d = d - flow::mass_action(k.cexch(i, j), y(i), y(j)) + flow::donor(k.cexch(j, i), y(j));
     }
     for (int j = nliv + 1; j <= n; ++j) {
-      d = d - k.cexch(i, j) * y(i) + k.cexch(j, i) * y(j);
+      d = d - flow::donor(k.cexch(i, j), y(i)) + flow::donor(k.cexch(j, i), y(j));
     }
     dydt(i) = d;
   }
 }
 
+bool fast_run = false;
+
+// Up to eight compartments fill one vector of the fast evaluation; so few
+// are summed as fast by their literal chains.
+constexpr int fast_from = 9;
+
 }  // namespace
 
-void derivs(float /*t*/, const WorkVector& y, WorkVector& dydt) {
+FastDerivsRun::FastDerivsRun() {
+  build_fast_derivs();
+  fast_run = true;
+}
+
+FastDerivsRun::~FastDerivsRun() { fast_run = false; }
+
+void derivs(float t, const WorkVector& y, WorkVector& dydt) {
+  if (fast_run && konsts.ncomp >= fast_from && fast_derivs(y, dydt)) return;
+  derivs_literal(t, y, dydt);
+}
+
+void derivs_literal(float /*t*/, const WorkVector& y, WorkVector& dydt) {
   switch (konsts.mtype) {
     case 1:
       predator_control(y, dydt);

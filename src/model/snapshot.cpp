@@ -1,9 +1,11 @@
 #include "model/snapshot.h"
 
-#include <array>
 #include <cmath>
+#include <cstring>
+#include <initializer_list>
 
 #include "fio/fio.h"
+#include "model/flow_laws.h"
 #include "model/konsts.h"
 #include "network/writer.h"
 
@@ -11,15 +13,7 @@ namespace ecodyn {
 
 namespace {
 
-constexpr float zero = 0.0f;  // value on the terminators of the flow lists
 constexpr fio::Unit unit = fio::snapshot_file;
-
-// Writes a vector list record of index i with the given values.
-template <class... V>
-void record(int i, V... values) {
-  const std::array<float, sizeof...(V)> v{values...};
-  write_vector_record(unit, i, v);
-}
 
 // Returns the current flows of the running model into exports,
 // respirations and exchange.
@@ -27,21 +21,72 @@ void current_flows(const Vector& y, Vector& exports, Vector& respirations, Matri
   const Konsts& k = konsts;
   const int n = k.ncomp;
   for (int i = 1; i <= n; ++i) {
-    exports(i) = k.cexp(i) * y(i);
-    respirations(i) = k.cresp(i) * y(i);
+    exports(i) = flow::linear(k.cexp(i), y(i));
+    respirations(i) = flow::linear(k.cresp(i), y(i));
     // Donor availability under predator control; y(i) > 0 has been checked.
     float avail = 1.0f;
-    if (k.mtype == 1) {
-      avail = static_cast<float>(std::exp(static_cast<double>(1.0f - k.bref(i) / y(i))));
-    }
+    if (k.mtype == 1) avail = flow::availability(k.bref(i), y(i));
     for (int j = 1; j <= n; ++j) {
       const float c = k.cexch(i, j);
       if (k.mtype == 2 || j > k.nliv) {
-        exchange(i, j) = c * y(i);
+        exchange(i, j) = flow::donor(c, y(i));
       } else if (k.mtype == 3) {
-        exchange(i, j) = c * y(i) * y(j);
+        exchange(i, j) = flow::mass_action(c, y(i), y(j));
       } else {
-        exchange(i, j) = avail * (c * y(j));
+        exchange(i, j) = flow::predator(c, y(j), avail);
+      }
+    }
+  }
+}
+
+// Every finite single-precision value survives the seven significant
+// digits of E14.7 as a finite value (the largest float is written as
+// .3402823E+39, which reads back as a float); infinities and NaN are
+// written as text that no reader takes. A record is listed when its first
+// value is positive; a NaN there would silently drop the entry, so it
+// counts as out of range too.
+bool unlistable(float first, std::initializer_list<float> others) {
+  if (std::isnan(first)) return true;
+  if (!(first > 0.0f)) return false;
+  if (!std::isfinite(first)) return true;
+  for (const float v : others) {
+    if (!std::isfinite(v)) return true;
+  }
+  return false;
+}
+
+constexpr const char* out_of_range = "(1X,'SNAPSHOT VALUE FOR ',A,' ',I2,' IS OUT OF RANGE.')";
+
+fio::ConstChars text(const char* s) { return {s, static_cast<int>(std::strlen(s))}; }
+
+// Stops the program, before anything of the snapshot is written, if a value
+// it would list could not be read back: after an overflowing perturbation,
+// or in a network whose values lie near the largest float.
+void check_values(const Vector& y, const Vector& exports, const Vector& respirations,
+                  const Matrix& exchange) {
+  const Konsts& k = konsts;
+  const int n = k.ncomp;
+  const auto stop = [](const char* what, int i) { fio::error_stop(out_of_range, text(what), i); };
+  for (int i = 1; i <= n; ++i) {
+    if (unlistable(y(i), {k.bref(i), k.cexch(i, i)})) stop("BIOMASS", i);
+  }
+  if (!std::isfinite(k.tmax)) {
+    fio::error_stop("(1X,'SNAPSHOT VALUE FOR THE LONGEST THROUGHPUT TIME IS OUT OF RANGE.')");
+  }
+  for (int i = 1; i <= n; ++i) {
+    if (unlistable(k.inputs(i), {})) stop("INPUT", i);
+  }
+  for (int i = 1; i <= n; ++i) {
+    if (unlistable(exports(i), {k.cexp(i)})) stop("EXPORT", i);
+  }
+  for (int i = 1; i <= n; ++i) {
+    if (unlistable(respirations(i), {k.cresp(i)})) stop("RESPIRATION", i);
+  }
+  for (int i = 1; i <= n; ++i) {
+    for (int j = 1; j <= n; ++j) {
+      if (unlistable(exchange(i, j), {k.cexch(i, j)})) {
+        fio::error_stop("(1X,'SNAPSHOT VALUE FOR THE FLOW FROM ',I2,' TO ',I2,' IS OUT OF RANGE.')",
+                        i, j);
       }
     }
   }
@@ -63,41 +108,13 @@ void snapit(float t, const NameTable& names, int balance_digits, const Vector& y
     }
   }
 
-  write_title(unit, names, balance_digits);
-  write_counts(unit, n, k.nliv, k.mtype, t);
-  for (int i = 1; i <= n; ++i) write_name(unit, names, i);
-
   current_flows(y, exports, respirations, exchange);
+  check_values(y, exports, respirations, exchange);
 
-  // Only positive values are listed: an absent entry reads back as zero.
-  // The biomass terminator carries the longest throughput time, the time
-  // scale of the fading self-coefficients.
-  for (int i = 1; i <= n; ++i) {
-    if (y(i) > zero) record(i, y(i), k.bref(i), k.cexch(i, i));
-  }
-  record(ndfl, k.tmax);
-  for (int i = 1; i <= n; ++i) {
-    if (k.inputs(i) > zero) record(i, k.inputs(i));
-  }
-  record(ndfl, zero);
-  for (int i = 1; i <= n; ++i) {
-    if (exports(i) > zero) record(i, exports(i), k.cexp(i));
-  }
-  record(ndfl, zero);
-  for (int i = 1; i <= n; ++i) {
-    if (respirations(i) > zero) record(i, respirations(i), k.cresp(i));
-  }
-  record(ndfl, zero);
-  for (int i = 1; i <= n; ++i) {
-    for (int j = 1; j <= n; ++j) {
-      if (exchange(i, j) > zero) {
-        const std::array<float, 2> v{exchange(i, j), k.cexch(i, j)};
-        write_matrix_record(unit, i, j, v);
-      }
-    }
-  }
-  const std::array<float, 1> v{zero};
-  write_matrix_record(unit, ndfl, ndfl, v);
+  const RestartColumns restart{k.mtype, t, k.tmax, &k.bref, &k.cexp, &k.cresp, &k.cexch};
+  const Description d{&names,   balance_digits, n,        k.nliv,    &y,      &k.inputs,
+                      &exports, &respirations,  &exchange, &restart};
+  write_network(unit, d);
 }
 
 }  // namespace ecodyn

@@ -1,6 +1,8 @@
 #include "network/loader.h"
 
+#include <array>
 #include <cmath>
+#include <span>
 
 #include "fio/fio.h"
 #include "model/konsts.h"
@@ -23,7 +25,7 @@ fio::ConstChars text(const char* s) {
 // One record of a vector list: the index and up to three values.
 struct VectorRecord {
   int i = 0;
-  float a = 0, b = 0, c = 0;
+  std::array<float, 3> v{};
 };
 
 // Reads one vector list by the list rule: at most ncomp + 1 records, ended
@@ -37,16 +39,10 @@ float read_vector_list(int ncomp, int values, const char* list, const char* reco
   float last = 0;
   for (int n = 1; n <= ncomp + 1; ++n) {
     VectorRecord r;
-    fio::Status st;
-    if (values == 1) {
-      st = fio::read(fio::network_file, "(I3,3E14.7)", r.i, r.a);
-    } else if (values == 2) {
-      st = fio::read(fio::network_file, "(I3,3E14.7)", r.i, r.a, r.b);
-    } else {
-      st = fio::read(fio::network_file, "(I3,3E14.7)", r.i, r.a, r.b, r.c);
-    }
+    const std::span<float> fields(r.v.data(), static_cast<std::size_t>(values));
+    const fio::Status st = fio::read(fio::network_file, "(I3,3E14.7)", r.i, fields);
     if (st != fio::ok) fio::bad_record(fio::network_file, st, record_name);
-    last = r.a;
+    last = r.v[0];
     if (r.i <= 0) break;
     if (r.i > ncomp) fio::error_stop(index_error, text(list), r.i);
     take(r);
@@ -160,9 +156,9 @@ LoadResult load_network(Network& net) {
   // terminator the longest throughput time of the network it came from.
   const float terminator_value =
       read_vector_list(ncomp, 3, "BIOMASS", "biomass list record", [&](const VectorRecord& r) {
-        net.biomass(r.i) = r.a;
-        if (restart) konsts.bref(r.i) = r.b;
-        if (restart && mtype == 3) konsts.cexch(r.i, r.i) = r.c;
+        net.biomass(r.i) = r.v[0];
+        if (restart) konsts.bref(r.i) = r.v[1];
+        if (restart && mtype == 3) konsts.cexch(r.i, r.i) = r.v[2];
       });
   if (restart) {
     net.times.longest = terminator_value;
@@ -172,7 +168,7 @@ LoadResult load_network(Network& net) {
   vecprt(net.biomass, ncomp, max_compartments);
 
   read_vector_list(ncomp, 1, "INPUT", "input list record",
-                   [&](const VectorRecord& r) { konsts.inputs(r.i) = r.a; });
+                   [&](const VectorRecord& r) { konsts.inputs(r.i) = r.v[0]; });
   fio::write(fio::report, "(/,1X,12HINPUT VECTOR)");
   vecprt(konsts.inputs, ncomp, max_compartments);
   if (any_negative(konsts.inputs, ncomp)) {
@@ -180,8 +176,8 @@ LoadResult load_network(Network& net) {
   }
 
   read_vector_list(ncomp, 2, "EXPORT", "export list record", [&](const VectorRecord& r) {
-    net.exports(r.i) = r.a;
-    if (restart) konsts.cexp(r.i) = r.b;
+    net.exports(r.i) = r.v[0];
+    if (restart) konsts.cexp(r.i) = r.v[1];
   });
   fio::write(fio::report, "(1X,13HEXPORT VECTOR)");
   vecprt(net.exports, ncomp, max_compartments);
@@ -191,8 +187,8 @@ LoadResult load_network(Network& net) {
 
   read_vector_list(ncomp, 2, "RESPIRATION", "respiration list record",
                    [&](const VectorRecord& r) {
-                     net.respirations(r.i) = r.a;
-                     if (restart) konsts.cresp(r.i) = r.b;
+                     net.respirations(r.i) = r.v[0];
+                     if (restart) konsts.cresp(r.i) = r.v[1];
                    });
   if (any_negative(net.respirations, ncomp)) {
     fio::error_stop("('0 ERROR RESPIRATIONS CANNOT BE LESS THAN 0.')");

@@ -2,6 +2,7 @@
 
 #include "fio/fio.h"
 #include "model/coefficients.h"
+#include "model/konsts.h"
 #include "network/balance.h"
 #include "network/loader.h"
 #include "run/perturbation.h"
@@ -20,15 +21,16 @@ ProgramState state;
 void run_all_cycles() {
   Network& net = state.net;
   RunParameters& run = state.run;
-  for (;;) {
+  for (int cycle = 1;; ++cycle) {
     if (load_network(net) == LoadResult::end_of_file) return;
     if (!net.restart) check_balance(net);
     ask_run_parameters(net, run);
     // A snapshot run under its own model type keeps the coefficients it
-    // carries; everything else is derived from the network.
-    derive_coefficients(net, run.model_type);
+    // carries, perhaps long evolved from any steady state; everything else
+    // is derived afresh from the network.
+    if (!net.restart || run.model_type != konsts.mtype) derive_coefficients(net, run.model_type);
     perturb(net);
-    simulate(net, run);
+    simulate(net, run, cycle);
   }
 }
 

@@ -52,7 +52,7 @@ void perturb_one(Network& net) {
     default: value = &konsts.cexch(i, j); break;
   }
   fio::write(fio::terminal, "(1X,'OLD VALUE = ',E10.4,/,1X,'NEW VALUE?')", *value);
-  float new_value = 0;
+  float new_value = *value;  // a null answer keeps the old value
   fio::ask("new value", new_value);
   if (new_value < 0.0f) {
     fio::write(fio::terminal, "(1X,'NEGATIVE VALUES NOT ALLOWED. TRY AGAIN.')");

@@ -17,7 +17,6 @@ void ask_model_type(const Network& net, RunParameters& run) {
     if (run.model_type >= 1 && run.model_type <= 3) break;
     fio::write(fio::terminal, "(1X,'ONLY TYPES 1 TO 3 ALLOWED. TRY AGAIN.')");
   }
-  if (!net.restart) konsts.mtype = run.model_type;
 }
 
 }  // namespace
@@ -25,11 +24,13 @@ void ask_model_type(const Network& net, RunParameters& run) {
 void ask_run_parameters(const Network& net, RunParameters& run) {
   ask_model_type(net, run);
 
+  // The run starts at the time of the counts record unless told otherwise;
+  // a null answer keeps it.
+  run.t_start = net.snap_time;
   if (!net.restart) {
     fio::write(fio::terminal, "(1X,'START TIME?')");
     fio::ask("start time", run.t_start);
   } else {
-    run.t_start = net.snap_time;
     fio::write(fio::terminal, "(1X,'RESTART AT T = ',F10.3)", run.t_start);
   }
 

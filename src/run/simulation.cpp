@@ -4,7 +4,9 @@
 #include <span>
 
 #include "fio/fio.h"
+#include "integrate/observer.h"
 #include "integrate/runge.h"
+#include "model/derivs.h"
 #include "model/konsts.h"
 #include "model/snapshot.h"
 #include "run/run_dialogue.h"
@@ -48,15 +50,25 @@ std::span<const int> followed(const RunParameters& run) {
   return std::span<const int>(run.followed.data(), static_cast<std::size_t>(run.followed_count));
 }
 
-// One table row: the time and the biomass of each tabulated compartment,
-// to the report file and then to the terminal.
-void write_row(float t, const Vector& biomass, const RunParameters& run) {
-  std::array<float, 7> values{};
-  for (int k = 0; k < run.followed_count; ++k) values[k] = biomass(run.followed[k]);
-  const std::span<const float> row(values.data(), static_cast<std::size_t>(run.followed_count));
-  fio::write(fio::report, "(F10.3,7E10.3)", t, row);
-  fio::write(fio::terminal, "(F10.3,7E10.3)", t, row);
-}
+// The program's own observer: each row to the report file and then to the
+// terminal; each extinction notice to the terminal and then to the report.
+class TableWriter final : public Observer {
+ public:
+  explicit TableWriter(const RunParameters& run) : run_(run) {}
+
+  void row(int /*cycle*/, float t, const Vector& biomass) override {
+    std::array<float, 7> values{};
+    for (int k = 0; k < run_.followed_count; ++k) values[k] = biomass(run_.followed[k]);
+    const std::span<const float> row(values.data(), static_cast<std::size_t>(run_.followed_count));
+    fio::write(fio::report, "(F10.3,7E10.3)", t, row);
+    fio::write(fio::terminal, "(F10.3,7E10.3)", t, row);
+  }
+
+  void extinction(int /*cycle*/, float t, int k) override { write_extinction_notice(t, k); }
+
+ private:
+  const RunParameters& run_;
+};
 
 void snapshot(float t, Network& net) {
   snapit(t, net.names, net.balance_digits, net.biomass, net.exports, net.respirations,
@@ -74,7 +86,8 @@ void fade_self_coefficients(float decay) {
 
 }  // namespace
 
-void simulate(Network& net, RunParameters& run) {
+void simulate(Network& net, RunParameters& run, int cycle, Observer* observer) {
+  const FastDerivsRun fast_derivs_run;
   float t_from = run.t_start;
   float t_to = run.t_start + run.print_interval;
   float t_snap_next = run.t_start + run.snap_interval;
@@ -82,28 +95,33 @@ void simulate(Network& net, RunParameters& run) {
   const float decay = static_cast<float>(std::exp(static_cast<double>(exponent)));
 
   choose_followed(run);
+  TableWriter table(run);
+  observe(observer != nullptr ? observer : &table, cycle);
+  struct Unobserve {
+    ~Unobserve() { observe(nullptr, 0); }
+  } unobserve;  // also when the run ends by an error stop
 
   const std::span<const int> columns = followed(run);
   fio::write(fio::report, "(/,4X,'TIME',7X,I2,6(8X,I2))", columns);
   fio::write(fio::terminal, "(/,4X,'TIME',7X,I2,6(8X,I2))", columns);
   fio::write(fio::report, "(/)");
-  write_row(t_from, net.biomass, run);
+  report_row(t_from, net.biomass);
   // With the default interval (the whole span) the only snapshot is the last.
   if (run.snap_interval != run_span(run)) snapshot(t_from, net);
 
   for (int n = 1; n <= interval_limit; ++n) {
-    runge(net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
-    write_row(t_to, net.biomass, run);
+    runge(derivs, net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
+    report_row(t_to, net.biomass);
     if (!(t_to < t_snap_next)) {
       snapshot(t_to, net);
       t_snap_next = t_snap_next + run.snap_interval;
     }
-    if (t_to >= run.t_end) return;
+    if (t_to >= run.t_end) break;
     t_from = t_to;
     t_to = t_from + run.print_interval;
     fade_self_coefficients(decay);
+    if (n == interval_limit) fio::write(fio::terminal, "(1X,'PRINT INTERVAL IS TOO SMALL!')");
   }
-  fio::write(fio::terminal, "(1X,'PRINT INTERVAL IS TOO SMALL!')");
 }
 
 }  // namespace ecodyn

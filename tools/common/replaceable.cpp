@@ -11,7 +11,10 @@ namespace ecodyn::tools {
 bool replaceable(const std::string& path, std::string& error) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    error = "cannot write " + path + ": not a regular file";
+    if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) return true;  // written directly
+    error = "cannot write " + path + ": " +
+            (S_ISDIR(st.st_mode) ? std::strerror(EISDIR)
+                                 : "not a regular file, character device or pipe");
     return false;
   }
   const std::size_t slash = path.rfind('/');

@@ -1,7 +1,4 @@
-// Writing an imported network as an ordinary network description: title,
-// counts (type and time blank), names, the four lists and the flow list,
-// each list holding its positive entries in increasing order and ended by
-// the index -1 with a zero value.
+// Writing an imported network as an ordinary network description.
 #pragma once
 
 #include <optional>

@@ -1,5 +1,6 @@
 #include "gnuplot.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -109,6 +110,41 @@ int run_gnuplot(const std::string& gnuplot, const std::string& commands, bool& i
   return status;
 }
 
+// Writes the content of the file from into the device or pipe to; false
+// with errno set on failure.
+bool copy_into(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY);
+  if (in < 0) return false;
+  const int out = ::open(to.c_str(), O_WRONLY);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    errno = e;
+    return false;
+  }
+  char buf[65536];
+  ssize_t n;
+  bool ok = true;
+  while (ok && (n = ::read(in, buf, sizeof buf)) != 0) {
+    if (n < 0) {
+      ok = errno == EINTR;
+      continue;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = ::write(out, buf + done, static_cast<std::size_t>(n - done));
+      if (w > 0)
+        done += w;
+      else
+        ok = w < 0 && errno == EINTR;
+    }
+  }
+  const int e = errno;
+  ::close(in);
+  if (::close(out) != 0 && ok) return false;
+  errno = e;
+  return ok;
+}
+
 }  // namespace
 
 std::string find_gnuplot() {
@@ -134,10 +170,17 @@ bool render(const std::string& gnuplot, const std::string& script, const std::st
   fio::check_signal();  // a signal that came before: nothing is begun
   struct stat st;
   const bool exists = stat(output.c_str(), &st) == 0;
+  // A character device or a pipe gets the finished picture written into
+  // it; gnuplot draws into a temporary file elsewhere. A file is replaced
+  // by the temporary file beside it.
+  const bool direct = exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode));
   const std::size_t slash = output.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : output.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
-  std::string temp = dir + "." + base + ".ecodyn-XXXXXX";
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string temp = direct ? std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") +
+                                  "/ecodyn-plot-XXXXXX"
+                            : dir + "." + base + ".ecodyn-XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) {
     error = "cannot write " + output + ": " + std::strerror(errno);
@@ -176,12 +219,12 @@ bool render(const std::string& gnuplot, const std::string& script, const std::st
             " is not written";
   } else if (stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
     error = "gnuplot wrote nothing; " + output + " is not written";
-  } else if (std::rename(temp.c_str(), output.c_str()) != 0) {
+  } else if (direct ? !copy_into(temp, output) : std::rename(temp.c_str(), output.c_str()) != 0) {
     error = "cannot write " + output + ": " + std::strerror(errno);
   } else {
     ok = true;
   }
-  if (!ok) unlink(temp.c_str());
+  if (!ok || direct) unlink(temp.c_str());
   if (interrupted) tools::complain(error);
   sigprocmask(SIG_SETMASK, &previous, nullptr);
   fio::check_signal();

@@ -1,0 +1,196 @@
+// ecodyn-export on real files: the eight published networks through SCOR and
+// back, a network balanced by a run of ecodyn made a steady state again, the
+// choice of a description in a snapshot file, and inputs it refuses without
+// leaving an output file.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "support/records.h"
+#include "support/scratch.h"
+
+namespace {
+
+using namespace ecodyn::test;
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
+
+const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/networks/";
+
+RunResult run_export(const std::string& dir, const std::string& args) {
+  return run(ECODYN_EXPORT_BINARY, dir, "", args);
+}
+
+// Returns the biomass list of the first description of a network file, by
+// compartment, read in its fixed columns.
+std::map<int, double> biomasses(const std::string& text) {
+  const auto lines = lines_of(text);
+  const int ncomp = std::stoi(lines.at(1).substr(0, 3));
+  std::map<int, double> out;
+  for (std::size_t k = 2 + ncomp; k < lines.size(); ++k) {
+    const int i = std::stoi(lines[k].substr(0, 3));
+    if (i <= 0) break;
+    out[i] = std::stod(lines[k].substr(3, 14));
+  }
+  return out;
+}
+
+class ExportPublished : public testing::TestWithParam<std::string> {
+ protected:
+  ScratchDir dir;
+};
+
+TEST_P(ExportPublished, SCORExportImportsAsTheSameNetworkFile) {
+  // The balance digits of the example, as scripts/import-examples.sh gives them.
+  const std::string title_record = lines_of(read_file(examples + GetParam() + ".net")).at(0);
+  const std::string digits = title_record.size() > 78 ? title_record.substr(78) : "";
+  const std::string option = digits.empty() ? "" : "--balance-digits " + digits + " ";
+  const std::string scor = "'" + examples + "scor/" + GetParam() + ".txt'";
+  ASSERT_EQ(0, run_import(dir.path(), option + scor + " -o first.net").status);
+  RunResult r = run_export(dir.path(), "first.net --scor -o again.scor");
+  ASSERT_EQ(0, r.status) << r.err;
+  r = run_import(dir.path(), option + "again.scor -o second.net");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.err);  // nothing cut or rounded on the way
+  EXPECT_EQ(read_file("first.net"), read_file("second.net"));
+  // An ordinary network comes through --network unchanged.
+  EXPECT_EQ(read_file("first.net"), run_export(dir.path(), "first.net --network").out);
+}
+
+INSTANTIATE_TEST_SUITE_P(SharedNetworks, ExportPublished,
+                         testing::Values("cone_spring", "oyster_reef", "silver_springs",
+                                         "baltic_sea_aggregated", "crystal_river_creek_control",
+                                         "chesapeake_bay_mesohaline", "cypress_wetland_wet_season",
+                                         "lake_oneida_pre_zm"),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
+
+TEST(ExportBalanced, ABalancingRunBecomesASteadyStateUnderEveryModelType) {
+  ScratchDir dir;
+  const std::string follow = "63 48 47 53 2 1 72\n";
+  write_file("fort.7", read_file(examples + "lake_oneida_pre_zm.net"));
+  // Linear donor control to t = 10, some 30 longest throughput times: the
+  // unbalanced network settles at the model's equilibrium.
+  RunResult r = run_ecodyn(dir.path(), "2\n0\n10\n1\n0\nN\n" + follow);
+  ASSERT_EQ(0, r.status) << r.err;
+  ASSERT_THAT(r.out, HasSubstr("NOT BALANCED"));
+  r = run_export(dir.path(), "fort.18 --network -o balanced.net");
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::string balanced = read_file("balanced.net");
+  EXPECT_EQ(" 74 71\n", balanced.substr(81, 7));  // type and time blank
+  const std::map<int, double> start = biomasses(balanced);
+  ASSERT_EQ(74u, start.size());
+
+  for (const char* type : {"1", "2", "3"}) {
+    SCOPED_TRACE(std::string("model type ") + type);
+    write_file("fort.7", balanced);
+    r = run_ecodyn(dir.path(), std::string(type) + "\n0\n1\n0.5\n0\nN\n" + follow);
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("LONGEST THROUGHPUT TIME"));
+    EXPECT_THAT(r.out, Not(HasSubstr("NOT BALANCED")));
+    EXPECT_THAT(r.out, Not(HasSubstr("EXTINCT")));
+    const std::map<int, double> end = biomasses(read_file("fort.18"));
+    ASSERT_EQ(start.size(), end.size());
+    for (const auto& [i, b] : start) EXPECT_NEAR(b, end.at(i), 1e-4 * b) << "compartment " << i;
+  }
+}
+
+// A network written by hand with every turn of the list rules: records out
+// of order, a later one overwriting an earlier one, a blank line as a
+// terminator, text beyond the parsed columns, a list of ncomp + 1 records
+// without terminator, a matrix terminator with a destination. Exported with
+// --network it must run in ecodyn exactly as the original does.
+TEST(ExportListRules, TheNetworkExportedRunsInEcodynAsTheOriginal) {
+  ScratchDir dir;
+  const std::string odd = title("ODD LISTS", " 2") + counts(3, 2) + name("A") + name("B") +
+                          name("C") + rec(2, "5.0") + rec(3, "2.5") + rec(1, "10.0") + "\n" +
+                          num(1, 3) + right("4.0", 14) + "garbage beyond column 17\n" +
+                          rec(0, "0") + rec(1, "1.0") + rec(2, "1.0") + rec(3, "2.0") +
+                          rec(3, "0.5") + rec(1, "3.0") + rec(-5, "") + mrec(2, 3, "0.5") +
+                          mrec(1, 2, "1.0") + mrec(0, 5, "");
+  write_file("odd.net", odd);
+  ASSERT_EQ(0, run_export(dir.path(), "odd.net --network -o fort.7").status);
+  const std::string answers = "2\n0\n2\n1\n1\nN\n";
+  const RunResult exported = run_ecodyn(dir.path(), answers);
+  const std::string report = read_file("fort.8"), snapshots = read_file("fort.18");
+  write_file("fort.7", odd);
+  const RunResult original = run_ecodyn(dir.path(), answers);
+  EXPECT_EQ(0, original.status) << original.err;
+  EXPECT_EQ(original.out, exported.out);
+  EXPECT_EQ(read_file("fort.8"), report);
+  EXPECT_EQ(read_file("fort.18"), snapshots);
+}
+
+// A run of the two-compartment network with snapshots at 0, 5 and 10.
+class ExportSnapshots : public testing::Test {
+ protected:
+  void SetUp() override {
+    write_file("fort.7", two_compartments_file());
+    ASSERT_EQ(0, run_ecodyn(dir.path(), "2\n0\n10\n5\n5\nY\n1\n1\n5\nN\n").status);
+  }
+  RunResult exported(const std::string& args) { return run_export(dir.path(), "fort.18 " + args); }
+  ScratchDir dir;
+};
+
+TEST_F(ExportSnapshots, ListsEveryDescriptionAndPicksOneByIndexOrTime) {
+  RunResult r = exported("--list");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(
+      " INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n"
+      "     1     1      2     1     2        .000  TWO COMPARTMENTS\n"
+      "     2    18      2     1     2       5.000  TWO COMPARTMENTS\n"
+      "     3    35      2     1     2      10.000  TWO COMPARTMENTS\n",
+      r.out);
+  const std::string second = exported("--index 2 --network").out;
+  EXPECT_EQ(second, exported("--time 5 --network").out);
+  EXPECT_THAT(second, StartsWith(title("TWO COMPARTMENTS") + counts(2, 1)));
+  EXPECT_EQ(exported("--index 3 --scor").out, exported("--scor").out);  // the last by default
+  EXPECT_THAT(exported("--index 1 --scor").out,
+              StartsWith("TWO COMPARTMENTS\n2 1\nPLANTS\nDETRITUS\n1 5\n2 20\n-1\n1 5\n-1\n"));
+}
+
+TEST_F(ExportSnapshots, RefusedInputsNameFileAndLineAndLeaveNoOutput) {
+  const std::string snapshots = read_file("fort.18");
+  write_file("truncated.18", snapshots.substr(0, snapshots.find(" -1 -1")));
+  const std::string scor = "'" + examples + "scor/cone_spring.txt'";  // "#" lines first
+  const std::pair<std::string, std::string> cases[] = {
+      {scor + " --scor", "ecodyn-export: " + examples +
+                             "scor/cone_spring.txt, line 2: unreadable counts record (read "
+                             "unexpected character)\n"},
+      {"truncated.18 --network",
+       "ecodyn-export: truncated.18, line 17: the file ends where the exchange matrix list "
+       "record is due\n"},
+      {"fort.18 --index 4 --scor",
+       "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; there is "
+       "no description 4\n"},
+      {"missing.18 --network",
+       "ecodyn-export: cannot read missing.18: No such file or directory\n"},
+  };
+  for (const auto& [args, err] : cases) {
+    SCOPED_TRACE(args);
+    const RunResult r = run_export(dir.path(), args + " -o out.txt");
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(err, r.err);
+    EXPECT_EQ("", r.out);
+    EXPECT_FALSE(file_exists("out.txt"));
+  }
+}
+
+TEST(ExportCommandLine, HelpVersionAndAChoiceOfOutput) {
+  ScratchDir dir;
+  RunResult r = run_export(dir.path(), "--help");
+  EXPECT_EQ(0, r.status);
+  EXPECT_THAT(r.out, HasSubstr("Usage: ecodyn-export [OPTIONS] INPUT"));
+  r = run_export(dir.path(), "--version");
+  EXPECT_EQ(std::string("ecodyn-export ") + ECODYN_VERSION + "\n", r.out);
+  EXPECT_EQ(2, run_export(dir.path(), "fort.18").status);  // no --list, --scor or --network
+  EXPECT_EQ(2, run_export(dir.path(), "fort.18 --scor --network").status);
+}
+
+}  // namespace

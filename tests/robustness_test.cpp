@@ -1,0 +1,234 @@
+// Faults from outside: closed standard streams, endless network files,
+// signals at any moment, a file-size limit, null answers, and a write or
+// read that fails at any record. The network file is never touched, the
+// program never hangs, and every record written before the fault is kept.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdio_ext.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "fio/fio.h"
+#include "run/cycle.h"
+#include "support/scratch.h"
+
+namespace {
+
+using namespace ecodyn::test;
+
+const std::string examples = ECODYN_SOURCE_DIR "/examples/";
+
+// Returns the exit status of a shell command (128 + n for signal n).
+int shell(const std::string& command) {
+  const int raw = std::system(command.c_str());
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+// True if part is a prefix of whole that ends at a line end (or is empty).
+bool whole_lines_of(const std::string& part, const std::string& whole) {
+  return whole.compare(0, part.size(), part) == 0 && (part.empty() || part.back() == '\n');
+}
+
+TEST(StandardStreams, ClosedOnesNeverLetAFileTakeTheirPlace) {
+  struct Case {
+    const char* redirections;
+    const char* diagnostic;
+  } cases[] = {
+      {"<answers >&-", "ecodyn: cannot write the terminal: Bad file descriptor\n"},
+      {"<&- >out", "ecodyn: no answer to the question \"which type model\": the terminal input "
+                   "has ended\n"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    const std::string network = read_file(examples + "two_compartments.net");
+    write_file("fort.7", network);
+    write_file("answers", read_file(examples + "two_compartments.answers"));
+    EXPECT_EQ(2, shell("'" ECODYN_BINARY "' " + std::string(c.redirections) + " 2>err"));
+    EXPECT_EQ(c.diagnostic, read_file("err"));
+    EXPECT_EQ(network, read_file("fort.7"));
+  }
+}
+
+TEST(NetworkFile, EndlessOrHugeWithoutLineEndIsAMalformedRecord) {
+  ScratchDir dir;
+  for (const char* make : {"ln -s /dev/zero fort.7", "truncate -s 4G fort.7"}) {
+    std::system(("rm -f fort.7 && " + std::string(make)).c_str());
+    EXPECT_EQ(2, shell("'" ECODYN_BINARY "' </dev/null >out 2>err")) << make;
+    EXPECT_EQ("ecodyn: fort.7, line 1: unreadable record (a line longer than 65536 characters)\n",
+              read_file("err"));
+  }
+}
+
+// Starts ecodyn in the current directory with the answers as its input;
+// limit_bytes, when given, limits the size of the files it writes.
+pid_t start_ecodyn(const char* answers, rlim_t limit_bytes = RLIM_INFINITY) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open(answers, O_RDONLY);
+    const int out = open("/dev/null", O_WRONLY);
+    const int err = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    const rlimit limit{limit_bytes, limit_bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    execl(ECODYN_BINARY, "ecodyn", nullptr);
+    _exit(127);
+  }
+  return pid;
+}
+
+// Waits up to ten seconds; returns the status as the shell gives it, or -1
+// for a process that is still running (it is killed).
+int finish(pid_t pid) {
+  int raw = 0;
+  for (int k = 0; k < 1000; ++k) {
+    if (waitpid(pid, &raw, WNOHANG) == pid) {
+      return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &raw, 0);
+  return -1;
+}
+
+// A run of 5000 rows and 100 snapshots, short enough to be interrupted
+// hundreds of times.
+class LongRun : public testing::Test {
+ protected:
+  void SetUp() override {
+    write_file("fort.7", read_file(examples + "two_compartments.net"));
+    write_file("answers", "2\n0\n100\n0.02\n1\nN\n");
+    ASSERT_EQ(0, finish(start_ecodyn("answers")));
+    report = read_file("fort.8");
+    snapshots = read_file("fort.18");
+  }
+  ScratchDir dir;
+  std::string report, snapshots;
+};
+
+TEST_F(LongRun, SignalsAtRandomMomentsKeepEveryRecordOnceAndNeverHang) {
+  std::mt19937 random(20261207);
+  int interrupted = 0;
+  for (int k = 0; k < 200; ++k) {
+    const int sig = k % 3 == 0 ? SIGTERM : k % 3 == 1 ? SIGINT : SIGHUP;
+    const pid_t pid = start_ecodyn("answers");
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+    kill(pid, sig);
+    const int status = finish(pid);
+    ASSERT_NE(-1, status) << "hangs after signal " << sig << " in run " << k;
+    ASSERT_TRUE(status == 128 + sig || status == 0) << status;
+    interrupted += status != 0;
+    ASSERT_TRUE(whole_lines_of(read_file("fort.8"), report)) << "run " << k;
+    ASSERT_TRUE(whole_lines_of(read_file("fort.18"), snapshots)) << "run " << k;
+  }
+  EXPECT_GT(interrupted, 50);
+}
+
+TEST_F(LongRun, AFileSizeLimitFailsTheWriteAndKeepsWhatFitted) {
+  const pid_t pid = start_ecodyn("answers", 64 * 1024);
+  EXPECT_EQ(2, finish(pid));
+  const std::string err = read_file("err");
+  EXPECT_TRUE(err == "ecodyn: cannot write fort.8: File too large\n" ||
+              err == "ecodyn: cannot write fort.18: File too large\n")
+      << err;
+  EXPECT_EQ(report.substr(0, read_file("fort.8").size()), read_file("fort.8"));
+  EXPECT_EQ(snapshots.substr(0, read_file("fort.18").size()), read_file("fort.18"));
+}
+
+TEST(NullAnswers, KeepTheValueTheyAnswerFor) {
+  ScratchDir dir;
+  std::string network = read_file(examples + "two_compartments.net");
+  network.replace(network.find("  2  1\n"), 7, "  2  1  0     5.000\n");  // time 5, ordinary
+  write_file("fort.7", network);
+  // A lone comma for the start time, then for the new biomass of 1.
+  const RunResult r = run_ecodyn(dir.path(), "2\n,\n15\n10\n0\nY\n1\n1\n,\nN\n");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.out.find("\n     5.000  .100E+02  .200E+02\n")) << r.out;
+  EXPECT_NE(std::string::npos, read_file("fort.8").find("\n BIOMASS IN  1 =  .1000E+02\n"));
+}
+
+// Runs the whole program in this process in the current directory, with
+// the answers on standard input; the terminal and standard error go to files.
+int run_in_process(const std::string& answers) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int saved[3] = {dup(0), dup(1), dup(2)};
+  const int in = open(answers.c_str(), O_RDONLY);
+  const int out = open("terminal", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  __fpurge(stdin);
+  std::clearerr(stdin);
+  const int status = ecodyn::run_program();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  for (int fd = 0; fd < 3; ++fd) {
+    dup2(saved[fd], fd);
+    close(saved[fd]);
+  }
+  close(in);
+  close(out);
+  close(err);
+  __fpurge(stdin);
+  std::clearerr(stdin);
+  return status;
+}
+
+// The n-th write, then the n-th read, made to fail for n = 1, 2, ... until
+// the run completes: each time status 2, a diagnostic naming the file or the
+// question, and every record before the fault kept in every file.
+TEST(FaultInjection, EveryWriteAndReadOfAWholeExampleCanFail) {
+  ScratchDir dir;
+  write_file("fort.7", read_file(examples + "grazing_chain.net"));
+  write_file("answers", read_file(examples + "grazing_chain.extinction.answers"));
+  ASSERT_EQ(0, run_in_process("answers"));
+  const std::string files[] = {"terminal", "fort.8", "fort.18"};
+  std::string full[3];
+  for (int f = 0; f < 3; ++f) full[f] = read_file(files[f]);
+
+  for (const bool writes : {true, false}) {
+    std::size_t kept[3] = {0, 0, 0};
+    int n = 1;
+    for (;; ++n) {
+      for (const std::string& f : files) std::remove(f.c_str());
+      writes ? fio::fail_nth_write(n) : fio::fail_nth_read(n);
+      const int status = run_in_process("answers");
+      fio::fail_nth_write(0);
+      fio::fail_nth_read(0);
+      if (status == 0) break;
+      ASSERT_EQ(2, status) << (writes ? "write " : "read ") << n;
+      const std::string err = read_file("err");
+      if (writes) {
+        EXPECT_TRUE(err.find("cannot write fort.8: No space left on device") != std::string::npos ||
+                    err.find("cannot write fort.18: No space") != std::string::npos ||
+                    err.find("cannot write the terminal: No space") != std::string::npos)
+            << n << ": " << err;
+      } else {
+        EXPECT_TRUE(err.find("ecodyn: fort.7, line ") == 0 || err.find("question") != std::string::npos)
+            << n << ": " << err;
+      }
+      for (int f = 0; f < 3; ++f) {
+        const std::string part = read_file(files[f]);
+        ASSERT_TRUE(whole_lines_of(part, full[f]) || (f == 0 && full[f].starts_with(part)))
+            << files[f] << " after fault " << n;
+        EXPECT_GE(part.size(), kept[f]) << files[f] << " lost records at fault " << n;
+        kept[f] = part.size();
+      }
+    }
+    EXPECT_GT(n, writes ? 100 : 20);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+// ecodyn-export: lists the network descriptions of a network file or a
+// snapshot file and writes one of them as SCOR or as an ordinary
+// steady-state network file.
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/output_file.h"
+#include "description.h"
+#include "fio/fio.h"
+#include "network/writer.h"
+#include "scor_output.h"
+
+namespace {
+
+using namespace ecodyn::exporter;
+using ecodyn::tools::complain;
+using ecodyn::tools::Diagnostics;
+using ecodyn::tools::InputError;
+using ecodyn::tools::OutputFile;
+
+constexpr int exit_failure = fio::exit_bad_io;
+constexpr fio::Unit input_unit = fio::network_file;
+// Any unit but the terminal's and ecodyn's own.
+constexpr auto output_unit = static_cast<fio::Unit>(20);
+
+constexpr const char* description =
+    "Lists the network descriptions of an ecodyn network file or snapshot file, and writes one "
+    "of them as a SCOR network or as an ordinary steady-state network file.";
+
+constexpr const char* footer =
+    R"(--network writes the description as a steady-state network: model type and
+time blank, the restart columns of a snapshot dropped, and only positive
+values listed. A network balanced by a run of ecodyn (model type 2, snapshot
+at the end) thus becomes a steady state that ecodyn checks for balance and
+derives every model type from afresh.
+
+--scor writes it in the SCOR exchange format that ecodyn-import reads, the
+values with seven significant digits.
+
+The description written is the last one of the file unless --index or --time
+picks another (--time: the last description at that time, to the three
+decimals of the counts record). Any error leaves no output file (an existing
+one is kept as it was).
+
+Exit status: 0 when the list or the description was written, 2 otherwise.)";
+
+// One row of the list.
+struct Row {
+  int index, line, ncomp, nliv, mtype;
+  float time;
+  std::string title;
+};
+
+void list(fio::Unit unit, const std::vector<Row>& rows) {
+  fio::write(unit, "(' INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE')");
+  for (const Row& r : rows) {
+    const fio::ConstChars title{r.title.data(), static_cast<int>(r.title.size())};
+    if (r.mtype > 0) {
+      fio::write(unit, "(I6,I6,I7,I6,I6,F12.3,2X,A)", r.index, r.line, r.ncomp, r.nliv,
+                 r.mtype, r.time, title);
+    } else {
+      fio::write(unit, "(I6,I6,I7,I6,20X,A)", r.index, r.line, r.ncomp, r.nliv, title);
+    }
+  }
+}
+
+// The time of a counts record to its three decimals.
+long long millis(double t) { return std::llround(t * 1000.0); }
+
+void write(fio::Unit unit, const NetworkValues& net, bool scor) {
+  if (scor) {
+    write_scor(unit, net);
+  } else {
+    ecodyn::write_network(unit, net.as_ordinary());
+  }
+}
+
+struct Options {
+  std::string input, output;
+  bool list = false, scor = false, network = false;
+  int index = 0;  // 0: not given
+  double time = 0;
+  bool by_time = false;
+};
+
+int run(const Options& o) {
+  struct stat st;
+  const int reason = stat(o.input.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (reason != 0) {
+    complain("cannot read " + o.input + ": " + std::strerror(reason));
+    return exit_failure;
+  }
+  if (!fio::connect(input_unit, o.input.c_str(), true)) {
+    complain("cannot read " + o.input + ": " + std::strerror(errno ? errno : EIO));
+    return exit_failure;
+  }
+
+  const Diagnostics diagnostics(o.input);
+  static NetworkValues net, chosen;
+  std::vector<Row> rows;
+  bool found = false;
+  try {
+    int count = 0;
+    while (read_description(input_unit, net)) {
+      ++count;
+      rows.push_back({count, net.line, net.ncomp, net.nliv, net.mtype, net.time, net.title()});
+      const bool wanted = o.index > 0 ? o.index == count
+                          : o.by_time ? millis(net.time) == millis(o.time)
+                                      : true;
+      if (wanted) {
+        chosen = net;
+        found = true;
+      }
+    }
+    const int last = fio::records_read(input_unit);
+    if (count == 0) throw InputError(last, "the file holds no network description");
+    if (!o.list && !found) {
+      const std::string held = "the file ends after " + std::to_string(count) +
+                               " network description" + (count == 1 ? "" : "s");
+      if (o.index > 0) {
+        throw InputError(last, held + "; there is no description " + std::to_string(o.index));
+      }
+      char t[32];
+      std::snprintf(t, sizeof t, "%.3f", o.time);
+      throw InputError(last, held + "; none is at time " + t);
+    }
+    if (o.scor) check_scor_texts(chosen);
+  } catch (const InputError& e) {
+    diagnostics.error(e.line(), e.what());
+    return exit_failure;
+  }
+
+  const auto emit = [&](fio::Unit unit) {
+    if (o.list) {
+      list(unit, rows);
+    } else {
+      write(unit, chosen, o.scor);
+    }
+  };
+  if (o.output.empty() || o.output == "-") {
+    emit(fio::terminal);
+  } else {
+    OutputFile file;
+    std::string error;
+    if (!file.open(output_unit, o.output, error)) {
+      complain(error);
+      return exit_failure;
+    }
+    emit(output_unit);
+    if (!file.commit(error)) {
+      complain(error);
+      return exit_failure;
+    }
+    return fio::exit_normal;
+  }
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    complain(std::string("cannot write standard output: ") + std::strerror(errno ? errno : EIO));
+    return exit_failure;
+  }
+  return fio::exit_normal;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fio::set_program_name("ecodyn-export");
+
+  CLI::App app{description, "ecodyn-export"};
+  Options o;
+  app.add_option("INPUT", o.input, "network file or snapshot file to read")->required();
+  CLI::Option* list = app.add_flag("--list", o.list,
+                                   "list the descriptions: index, line of the title, counts, "
+                                   "model type and time of a snapshot, title");
+  CLI::Option* scor = app.add_flag("--scor", o.scor, "write the description as SCOR");
+  CLI::Option* network =
+      app.add_flag("--network", o.network, "write the description as an ordinary network file");
+  list->excludes(scor, network);
+  scor->excludes(network);
+  CLI::Option* index = app.add_option("--index", o.index, "the description to write, from 1")
+                           ->check(CLI::PositiveNumber);
+  CLI::Option* time =
+      app.add_option("--time", o.time, "the description to write: the snapshot at this time");
+  index->excludes(time);
+  app.add_option("-o,--output", o.output, "file to write (default: standard output)");
+  app.set_version_flag("--version", std::string("ecodyn-export ") + ECODYN_VERSION);
+  app.footer(footer);
+  try {
+    app.parse(argc, argv);
+    if (!o.list && !o.scor && !o.network) {
+      throw CLI::RequiredError("one of --list, --scor and --network");
+    }
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : exit_failure;
+  }
+  o.by_time = time->count() > 0;
+
+  return fio::run([&] { return run(o); });
+}
