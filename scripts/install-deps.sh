@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing ecodyn need, if any
-# is missing. Run as root.
+# is missing. Run as root. gnuplot draws the pictures of ecodyn-plot; xmllint
+# checks them in the tests.
 set -euo pipefail
-packages=(g++ cmake make libf2c2-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev)
+packages=(g++ cmake make libf2c2-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  gnuplot-nox libxml2-utils)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

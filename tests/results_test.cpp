@@ -1,0 +1,339 @@
+// ecodyn-csv and ecodyn-plot on the files of real ecodyn runs. The expected
+// tables follow from the networks and the record layouts alone: the
+// networks sit at equilibrium (so every printed biomass is the loaded one),
+// a compartment sent to extinction rests at 1.0E-9 afterwards, a pool
+// started empty refills along its closed form, and times add up print
+// interval by print interval.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/records.h"
+#include "support/scratch.h"
+
+namespace {
+
+using namespace ecodyn::test;
+using testing::HasSubstr;
+using testing::Not;
+
+const std::string csv_tool = ECODYN_CSV_BINARY;
+const std::string plot_tool = ECODYN_PLOT_BINARY;
+const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/";
+
+// Two networks run one after the other. SHORE: eight compartments, six
+// living, at steady state with whole-number flows; DOC (8) loses its input
+// and gets an export coefficient of 40, so it dies out within the first
+// interval; SNAILS (6) starts empty and refills as 30 (1 - exp(-t/15)).
+// Seven columns, repeated and out of order: 8 3 1 3 7 4 8. POOLS: two
+// compartments whose coefficients are all binary fractions, an exact
+// equilibrium, run from 0 to 20000 by 1: cut after 10000 intervals.
+const std::string end = rec(-1), matrix_end = mrec(-1, -1);
+std::string shore() {
+  std::string s = title("SHORE") + counts(8, 6);
+  for (const char* n : {"ALGAE", "ZOOPLANKTON", "FISH, SMALL", "GULLS \"LARGE\"", "MUSSELS",
+                        "SNAILS", "DETRITUS", "DOC"})
+    s += name(n);
+  s += rec(1, "100.") + rec(2, "20.") + rec(3, "5.") + rec(4, "2.") + rec(5, "50.") +
+       rec(6, "30.") + rec(7, "200.") + rec(8, "10.") + end;
+  s += rec(1, "10.") + rec(5, "2.") + rec(6, "2.") + rec(8, "1.") + end;
+  s += rec(7, "4.") + rec(8, "1.") + end;
+  s +=
+      rec(1, "3.") + rec(2, "1.") + rec(3, "1.") + rec(4, "1.") + rec(5, "2.") + rec(6, "2.") + end;
+  s += mrec(1, 2, "4.") + mrec(1, 7, "3.") + mrec(2, 3, "2.") + mrec(2, 7, "1.") +
+       mrec(3, 4, "1.") + matrix_end;
+  return s;
+}
+std::string pools() {
+  return title("POOLS") + counts(2, 1) + name("PLANTS") + name("DETRITUS") + rec(1, "8.") +
+         rec(2, "16.") + end + rec(1, "4.") + end + rec(1, "1.") + rec(2, "2.") + end +
+         rec(1, "1.") + end + mrec(1, 2, "4.") + mrec(2, 1, "2.") + matrix_end;
+}
+std::string two_networks() { return shore() + pools(); }
+// Donor control, 0 to 3 by 1 with a snapshot every 1; SNAILS set to 0, DOC's
+// input to 0 and its export coefficient to 40. Then POOLS.
+const std::string answers =
+    "2\n0.\n3.\n1.\n1.\nY\n1\n6\n0.\nY\n2\n8\n0.\nY\n3\n8\n40.\nN\n8 3 1 3 7 4 8\n"
+    "2\n0.\n20000.\n1.\n0.\nN\n";
+
+// Splits CSV text into its records, each of which must end with CRLF.
+std::vector<std::string> records(const std::string& csv) {
+  std::vector<std::string> out;
+  for (std::string line : lines_of(csv)) {
+    EXPECT_TRUE(!line.empty() && line.back() == '\r') << line;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+// Runs a shell command in dir; returns its exit status and standard error.
+std::pair<int, std::string> shell(const std::string& dir, const std::string& command) {
+  const int raw = std::system(("cd '" + dir + "' && " + command + " 2>.errors").c_str());
+  const std::string err = read_file(dir + "/.errors");
+  std::remove((dir + "/.errors").c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, err};
+}
+
+class Results : public testing::Test {
+ protected:
+  // Runs ecodyn on a network file with its answers: fort.8 and fort.18.
+  RunResult run_ecodyn_on(const std::string& network, const std::string& answers) {
+    write_file(dir.file("fort.7"), network);
+    const RunResult r = run_ecodyn(dir.path(), answers);
+    EXPECT_EQ(0, r.status) << r.err;
+    return r;
+  }
+  RunResult tool(const std::string& program, const std::string& args) {
+    return run(program, dir.path(), "", args);
+  }
+  ScratchDir dir;
+};
+
+TEST_F(Results, WideTableOfTwoCyclesWithRepeatedColumnsAndAnIntervalLimit) {
+  // The interval limit is told on the terminal only.
+  EXPECT_THAT(run_ecodyn_on(two_networks(), answers).out,
+              HasSubstr("PRINT INTERVAL IS TOO SMALL!"));
+  EXPECT_THAT(read_file(dir.file("fort.8")), Not(HasSubstr("TOO SMALL")));
+  const RunResult r = tool(csv_tool, "");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.err);
+  // The later cycle's compartments are new columns, empty in the first.
+  std::vector<std::string> expected = {
+      "cycle,time,8 DOC,\"3 FISH, SMALL\",1 ALGAE,\"3 FISH, SMALL\",7 DETRITUS,"
+      "\"4 GULLS \"\"LARGE\"\"\",8 DOC,1 PLANTS,2 DETRITUS",
+      "1,0.000,0.100E+02,0.500E+01,0.100E+03,0.500E+01,0.200E+03,0.200E+01,0.100E+02,,",
+  };
+  for (const char* t : {"1.000", "2.000", "3.000"}) {
+    expected.push_back(std::string("1,") + t +
+                       ",0.100E-08,0.500E+01,0.100E+03,0.500E+01,0.200E+03,0.200E+01,0.100E-08,,");
+  }
+  for (int t = 0; t <= 10000; ++t)
+    expected.push_back("2," + std::to_string(t) + ".000,,,,,,,,0.800E+01,0.160E+02");
+  EXPECT_EQ(expected, records(r.out));
+}
+
+TEST_F(Results, TidyTableAndExtinctions) {
+  run_ecodyn_on(two_networks(), answers);
+  const RunResult r = tool(csv_tool, "fort.8 --long -o long.csv --events events.csv");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.out);
+  const std::vector<std::string> tidy = records(read_file(dir.file("long.csv")));
+  // Five distinct compartments in four rows, then two in 10001 rows.
+  ASSERT_EQ(1u + 4 * 5 + 10001 * 2, tidy.size());
+  const std::vector<std::string> head(tidy.begin(), tidy.begin() + 7);
+  EXPECT_EQ((std::vector<std::string>{
+                "cycle,time,compartment,name,biomass", "1,0.000,8,DOC,0.100E+02",
+                "1,0.000,3,\"FISH, SMALL\",0.500E+01", "1,0.000,1,ALGAE,0.100E+03",
+                "1,0.000,7,DETRITUS,0.200E+03", "1,0.000,4,\"GULLS \"\"LARGE\"\"\",0.200E+01",
+                "1,1.000,8,DOC,0.100E-08"}),
+            head);
+  EXPECT_EQ("2,10000.000,2,DETRITUS,0.160E+02", tidy.back());
+
+  // The extinction time is the notice's F10.3 field, a 0 before its point.
+  const std::string report = read_file(dir.file("fort.8"));
+  const std::string notice = " SPECIES  8 WENT EXTINCT AT T = ";
+  const std::size_t at = report.find(notice);
+  ASSERT_NE(std::string::npos, at);
+  const std::string field = report.substr(at + notice.size(), 10);
+  ASSERT_EQ("      .", field.substr(0, 7));
+  EXPECT_EQ((std::vector<std::string>{"cycle,time,compartment,name",
+                                      "1,0." + field.substr(7) + ",8,DOC"}),
+            records(read_file(dir.file("events.csv"))));
+}
+
+TEST_F(Results, SnapshotBiomassesToSevenDigits) {
+  run_ecodyn_on(two_networks(), answers);
+  const RunResult r = tool(csv_tool, "--snapshots fort.18");
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::vector<std::string> out = records(r.out);
+  ASSERT_EQ(5u, out.size());  // at 0, 1, 2 and 3; POOLS never reaches its end
+  EXPECT_EQ(
+      "snapshot,time,1 ALGAE,2 ZOOPLANKTON,\"3 FISH, SMALL\",\"4 GULLS \"\"LARGE\"\"\","
+      "5 MUSSELS,6 SNAILS,7 DETRITUS,8 DOC",
+      out[0]);
+  // The empty SNAILS have no biomass record: zero.
+  EXPECT_EQ(
+      "1,0.000,0.1000000E+03,0.2000000E+02,0.5000000E+01,0.2000000E+01,0.5000000E+02,"
+      "0.0000000E+00,0.2000000E+03,0.1000000E+02",
+      out[1]);
+  const double loaded[] = {100, 20, 5, 2, 50, 0, 200};
+  for (int s = 1; s <= 3; ++s) {
+    SCOPED_TRACE(out[s + 1]);
+    std::vector<std::string> cells;
+    std::string cell;
+    for (char c : out[s + 1] + ",") {
+      if (c == ',')
+        cells.push_back(std::exchange(cell, ""));
+      else
+        cell += c;
+    }
+    ASSERT_EQ(10u, cells.size());
+    EXPECT_EQ(std::to_string(s) + ".000", cells[1]);
+    EXPECT_EQ("0.1000000E-08", cells[9]);  // DOC at rest after its extinction
+    for (int i = 0; i < 7; ++i) {
+      const double v = std::strtod(cells[i + 2].c_str(), nullptr);
+      const double want = i == 5 ? 30 * (1 - std::exp(-s / 15.0)) : loaded[i];
+      EXPECT_NEAR(want, v, 1e-5 * want) << "compartment " << i + 1;
+      EXPECT_EQ(13u, cells[i + 2].size());  // 0. and seven digits, E and exponent
+    }
+  }
+}
+
+// Any network file reads as snapshots, by the reader's rules: blanks inside
+// a number ignored, without a decimal point the last seven digits (time:
+// three) are decimals, an exponent may be a sign alone or a D, a later
+// record wins, a list of ncomp + 1 records needs no terminator, a blank
+// line or an index of 0 ends a list, an absent biomass is zero.
+TEST_F(Results, SnapshotsOfAHandWrittenNetworkFile) {
+  const std::string net = title("HAND", " 4") + counts(3, 0, 1, "125") + name("A") + name("B") +
+                          name("C") + rec(2, "5") + rec(1, " 1 2. 5") + rec(3, "1.5-3") +
+                          rec(3, "2.5D1") +                       // no terminator
+                          rec(-1) + "\n" + rec(0) + mrec(0, 5) +  //
+                          title("HAND AGAIN") + counts(2) + name("A") + name("B") + rec(2, "1.") +
+                          rec(-1) + rec(-1) + rec(-1) + rec(-1) + mrec(-1, -1);
+  write_file(dir.file("hand.net"), net);
+  const RunResult r = tool(csv_tool, "--snapshots hand.net");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"snapshot,time,1 A,2 B,3 C",
+                                      "1,0.125,0.1250000E+02,0.5000000E-06,0.2500000E+02",
+                                      "2,0.000,0.0000000E+00,0.1000000E+01,"}),
+            records(r.out));
+}
+
+// Times of a million and more do not fit F10.3: the report has asterisks,
+// the table an empty time.
+TEST_F(Results, TimesBeyondTheirField) {
+  run_ecodyn_on(pools(), "2\n999999.\n1000001.\n1.\n0.\nN\n");
+  const RunResult r = tool(csv_tool, "");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ((std::vector<std::string>{"cycle,time,1 PLANTS,2 DETRITUS",
+                                      "1,999999.000,0.800E+01,0.160E+02", "1,,0.800E+01,0.160E+02",
+                                      "1,,0.800E+01,0.160E+02"}),
+            records(r.out));
+}
+
+TEST_F(Results, UnreadableInputLeavesNoOutput) {
+  run_ecodyn_on(two_networks(), answers);
+  const std::string report = read_file(dir.file("fort.8"));
+  const int lines = static_cast<int>(lines_of(report).size());
+  // The last row cut after its first value; a table cut after its head.
+  write_file(dir.file("cut.txt"), report.substr(0, report.size() - 11));
+  const std::size_t head = report.rfind("    TIME");
+  write_file(dir.file("headonly.txt"), report.substr(0, report.find('\n', head) + 1) + "\n\n");
+  const int head_line = static_cast<int>(lines_of(report.substr(0, head)).size()) + 1;
+  const struct {
+    std::string args, message;
+  } cases[] = {
+      {"fort.7",
+       "fort.7, line 1: not an ecodyn report: expected a network title (\"1\" in column 1)"},
+      {"cut.txt",
+       "cut.txt, line " + std::to_string(lines) +
+           ": the table row holds 1 of the 2 values of its head: the table is cut short"},
+      {"headonly.txt", "headonly.txt, line " + std::to_string(head_line + 2) +
+                           ": the table has a head but no rows: the table is cut short"},
+      {"missing.txt", "cannot read missing.txt: No such file or directory"},
+      {"--snapshots fort.8", "fort.8, line 3: unreadable biomass list record"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const RunResult to_stdout = tool(csv_tool, c.args);
+    EXPECT_EQ(2, to_stdout.status);
+    EXPECT_EQ("", to_stdout.out);
+    EXPECT_EQ("ecodyn-csv: " + c.message + "\n", to_stdout.err);
+    const bool of_report = !c.args.starts_with("--snapshots");
+    const RunResult to_file =
+        tool(csv_tool, c.args + " -o out.csv" + (of_report ? " --events events.csv" : ""));
+    EXPECT_EQ(2, to_file.status);
+    EXPECT_FALSE(file_exists(dir.file("events.csv")));
+    EXPECT_FALSE(file_exists(dir.file("out.csv")));
+  }
+}
+
+// Width and height from the IHDR chunk of a PNG file, or {0, 0}.
+std::pair<int, int> png_size(const std::string& png) {
+  if (png.size() < 24 || png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 ||
+      png.compare(12, 4, "IHDR") != 0)
+    return {0, 0};
+  auto be32 = [&](std::size_t at) {
+    int v = 0;
+    for (std::size_t i = at; i < at + 4; ++i) v = v * 256 + static_cast<unsigned char>(png[i]);
+    return v;
+  };
+  return {be32(16), be32(20)};
+}
+
+TEST_F(Results, PlotOfABundledExample) {
+  run_ecodyn_on(read_file(examples + "grazing_chain.net"),
+                read_file(examples + "grazing_chain.extinction.answers"));
+  RunResult r = tool(plot_tool, "-o chain.svg");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(0, shell(dir.path(), "xmllint --noout chain.svg").first);
+  EXPECT_THAT(read_file(dir.file("chain.svg")), HasSubstr(">PREDATORS<"));
+
+  // The default size is that of one panel; the extinction spans decades.
+  r = tool(plot_tool, "fort.8 -o chain.png --script chain.gp");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(std::make_pair(900, 500), png_size(read_file(dir.file("chain.png"))));
+  EXPECT_THAT(read_file(dir.file("chain.gp")), HasSubstr("\nset logscale y\n"));
+  // The kept script draws the picture again.
+  std::remove(dir.file("chain.png").c_str());
+  EXPECT_EQ(0, shell(dir.path(), "gnuplot chain.gp").first);
+  EXPECT_EQ(std::make_pair(900, 500), png_size(read_file(dir.file("chain.png"))));
+
+  r = tool(plot_tool, "-o small.png --size 640x480 --linear --relative");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(std::make_pair(640, 480), png_size(read_file(dir.file("small.png"))));
+}
+
+TEST_F(Results, PlotPanelsScalesAndRefusals) {
+  run_ecodyn_on(two_networks(), answers);
+  // One panel per cycle; POOLS alone spans a factor of two: linear.
+  RunResult r = tool(plot_tool, "-o both.png");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(std::make_pair(900, 1000), png_size(read_file(dir.file("both.png"))));
+  r = tool(plot_tool, "--cycle 2 -o pools.pdf --script pools.gp");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("%PDF", read_file(dir.file("pools.pdf")).substr(0, 4));
+  EXPECT_THAT(read_file(dir.file("pools.gp")), Not(HasSubstr("logscale")));
+
+  const auto [status, err] = shell(dir.path(), "PATH=/nonexistent '" + plot_tool + "' -o none.svg");
+  EXPECT_EQ(2, status);
+  EXPECT_EQ(
+      "ecodyn-plot: gnuplot draws the pictures and is not installed: install the Debian "
+      "package gnuplot-nox\n",
+      err);
+  r = tool(plot_tool, "--cycle 3 -o none.svg");
+  EXPECT_EQ(2, r.status);
+  EXPECT_EQ("ecodyn-plot: fort.8: no time-series table in cycle 3\n", r.err);
+  r = tool(plot_tool, "fort.7 -o none.svg");
+  EXPECT_EQ(2, r.status);
+  EXPECT_FALSE(file_exists(dir.file("none.svg")));
+}
+
+// An interrupt while gnuplot draws ends gnuplot and leaves neither the
+// picture nor its temporary file; the program ends by the interrupt.
+TEST_F(Results, PlotInterruptedWhileDrawing) {
+  run_ecodyn_on(pools(), "2\n0.\n10.\n1.\n0.\nN\n");
+  std::filesystem::create_directory(dir.file("slow"));
+  write_file(dir.file("slow/gnuplot"), "#!/bin/sh\ntouch started\nexec sleep 30\n");
+  std::filesystem::permissions(dir.file("slow/gnuplot"), std::filesystem::perms::owner_all);
+  const auto [status, err] =
+      shell(dir.path(), "{ PATH=\"$PWD/slow:$PATH\" '" + plot_tool +
+                            "' -o pic.png & p=$!; until [ -e started ]; do sleep 0.05; done; "
+                            "kill -INT $p; wait $p; }");
+  EXPECT_EQ(128 + SIGINT, status);
+  EXPECT_EQ("ecodyn-plot: pic.png is not written\n", err);
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_THAT(e.path().filename().string(), Not(HasSubstr("pic.png")));
+}
+
+}  // namespace

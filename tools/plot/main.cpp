@@ -1,0 +1,165 @@
+// ecodyn-plot: draws the time-series tables of an ecodyn report file as a
+// picture (SVG, PNG or PDF) with gnuplot.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/diagnostics.h"
+#include "common/output_file.h"
+#include "common/replaceable.h"
+#include "common/report_reader.h"
+#include "fio/fio.h"
+#include "gnuplot.h"
+#include "script.h"
+
+namespace {
+
+using namespace ecodyn;
+using tools::complain;
+
+constexpr int exit_failure = fio::exit_bad_io;
+constexpr auto script_unit = static_cast<fio::Unit>(20);
+
+constexpr const char* description =
+    "Draws the time-series tables of an ecodyn report file: biomass against time, one line per "
+    "compartment, one panel per cycle of the run.";
+
+constexpr const char* footer =
+    R"(
+The format follows the name of the picture: .svg, .png or .pdf. The default
+size is 900 by 500 pixels per panel (PDF: 9 by 5 inches per panel); --size
+sets the size of the whole picture. The biomass axis is logarithmic when the
+biomasses drawn span more than three decades (--log and --linear decide
+instead). A compartment tabulated twice is drawn once.
+
+gnuplot (Debian package gnuplot-nox) draws the picture from a script that
+holds the tables; --script keeps that script, to restyle the picture and
+draw it again with "gnuplot SCRIPT". The picture appears only when gnuplot
+has finished it; on any error an existing picture is kept as it was.
+
+Exit status: 0 when the picture was drawn, 2 otherwise.)";
+
+// Parses "WIDTHxHEIGHT".
+bool parse_size(const std::string& text, int& width, int& height) {
+  int used = 0;
+  return std::sscanf(text.c_str(), "%dx%d%n", &width, &height, &used) == 2 &&
+         used == static_cast<int>(text.size()) && width >= 100 && height >= 100 && width <= 20000 &&
+         height <= 20000;
+}
+
+// Writes the lines of a text as records of a unit.
+void write_lines(fio::Unit unit, const std::string& text) {
+  std::size_t from = 0;
+  while (from < text.size()) {
+    const std::size_t eol = text.find('\n', from);
+    fio::write(unit, "(A)", fio::ConstChars{text.data() + from, static_cast<int>(eol - from)});
+    from = eol + 1;
+  }
+}
+
+// Draws the tables of the report (those of one cycle, if cycle is not 0);
+// returns the exit status.
+int draw(const std::string& input, int cycle, const std::string& script_path,
+         const plot::Picture& picture) {
+  const auto text = tools::read_text_file(input);
+  if (!text) return exit_failure;
+  std::vector<tools::Cycle> cycles;
+  tools::Diagnostics diagnostics(input);
+  try {
+    cycles = tools::read_report(*text);
+  } catch (const tools::InputError& e) {
+    diagnostics.error(e.line(), e.what());
+    return exit_failure;
+  }
+  std::vector<tools::Cycle> drawn;
+  for (tools::Cycle& c : cycles)
+    if (!c.rows.empty() && (cycle == 0 || c.number == cycle)) drawn.push_back(std::move(c));
+  if (drawn.empty()) {
+    diagnostics.error(0, cycle == 0 ? "no time-series table to draw"
+                                    : "no time-series table in cycle " + std::to_string(cycle));
+    return exit_failure;
+  }
+  const std::string script = plot::script(drawn, picture);
+
+  std::string error;
+  for (const std::string& file : {script_path, picture.output}) {
+    if (!file.empty() && !tools::replaceable(file, error)) {
+      complain(error);
+      return exit_failure;
+    }
+  }
+  if (!script_path.empty()) {
+    tools::OutputFile file;
+    if (!file.open(script_unit, script_path, error)) {
+      complain(error);
+      return exit_failure;
+    }
+    write_lines(script_unit, script);
+    if (!file.commit(error)) {
+      complain(error);
+      return exit_failure;
+    }
+  }
+  const std::string gnuplot = plot::find_gnuplot();
+  if (gnuplot.empty()) {
+    complain(
+        "gnuplot draws the pictures and is not installed: install the Debian package "
+        "gnuplot-nox");
+    return exit_failure;
+  }
+  if (!plot::render(gnuplot, script, picture.output, error)) {
+    complain(error);
+    return exit_failure;
+  }
+  return fio::exit_normal;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fio::set_program_name("ecodyn-plot");
+
+  CLI::App app{description, "ecodyn-plot"};
+  std::string input = "fort.8", script_path, size;
+  plot::Picture picture;
+  int cycle = 0;
+  bool log = false, linear = false;
+  app.add_option("REPORT", input, "report file of ecodyn to read (default fort.8)")
+      ->type_name("FILE");
+  app.add_option("-o,--output", picture.output, "picture to write: NAME.svg, NAME.png or NAME.pdf")
+      ->type_name("FILE")
+      ->required();
+  app.add_option("--cycle", cycle, "draw only the table of this cycle (counted from 1)")
+      ->check(CLI::PositiveNumber);
+  CLI::Option* log_option = app.add_flag("--log", log, "logarithmic biomass axis");
+  app.add_flag("--linear", linear, "linear biomass axis")->excludes(log_option);
+  app.add_flag("--relative", picture.relative,
+               "biomass divided by its value at the start of the cycle");
+  app.add_option("--size", size,
+                 "size of the picture in pixels (PDF: hundredths of an inch), as 1200x800")
+      ->type_name("WxH");
+  app.add_option("--script", script_path, "keep the gnuplot script in this file")
+      ->type_name("FILE");
+  app.set_version_flag("--version", std::string("ecodyn-plot ") + ECODYN_VERSION);
+  app.footer(footer);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : exit_failure;
+  }
+  if (!plot::format_of(picture.output, picture.format)) {
+    complain("cannot tell the format of " + picture.output + ": name it .svg, .png or .pdf");
+    return exit_failure;
+  }
+  if (!size.empty() && !parse_size(size, picture.width, picture.height)) {
+    complain("--size " + size + ": give width and height in pixels, 100 to 20000, as 1200x800");
+    return exit_failure;
+  }
+  picture.scale = log      ? plot::Scale::logarithmic
+                  : linear ? plot::Scale::linear
+                           : plot::Scale::automatic;
+  picture.source = input;
+
+  return fio::run([&] { return draw(input, cycle, script_path, picture); });
+}
