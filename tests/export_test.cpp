@@ -149,7 +149,7 @@ TEST_F(ExportSnapshots, ListsEveryDescriptionAndPicksOneByIndexOrTime) {
       r.out);
   const std::string second = exported("--index 2 --network").out;
   EXPECT_EQ(second, exported("--time 5 --network").out);
-  EXPECT_THAT(second, StartsWith(title("TWO COMPARTMENTS") + counts(2, 1)));
+  EXPECT_THAT(second, StartsWith(title("TWO COMPARTMENTS", " 4") + counts(2, 1)));
   EXPECT_EQ(exported("--index 3 --scor").out, exported("--scor").out);  // the last by default
   EXPECT_THAT(exported("--index 1 --scor").out,
               StartsWith("TWO COMPARTMENTS\n2 1\nPLANTS\nDETRITUS\n1 5\n2 20\n-1\n1 5\n-1\n"));
