@@ -1,7 +1,7 @@
 // The record layer and the network writer on it: read outcomes and the
 // record counts the diagnostics name, the line limit, fault injection, the
 // exit status of files that cannot be written, a signal between records,
-// and the writer's records with times that read back in ten columns.
+// and the counts records of the writer, whose times read back in ten columns.
 #include "fio/fio.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "network/loader.h"
 #include "network/writer.h"
 #include "support/records.h"
 #include "support/scratch.h"
@@ -68,24 +67,6 @@ TEST(FioSignal, SignalIsActedOnAfterTheRecordInHand) {
       },
       testing::KilledBySignal(SIGHUP), "");
   EXPECT_EQ(" A\n", read_file("fort.8"));
-}
-
-TEST(NetworkWriter, RecordsCarryJustTheirFields) {
-  ScratchDir dir;
-  write_file("fort.7", title("A TITLE", "12") + counts(1) + "GRASS\n\n\n\n\n\n");
-  Network net;
-  ASSERT_EQ(LoadResult::loaded, load_network(net));  // the names are all it needs
-  fio::close(fio::network_file);
-  write_title(fio::snapshot_file, net.names, 4);
-  write_counts(fio::snapshot_file, 1, 1, 2, 12.5f);
-  write_name(fio::snapshot_file, net.names, 1);
-  write_vector_record(fio::snapshot_file, 1, std::array{12.5f, 0.25f, -3.0f});
-  write_matrix_record(fio::snapshot_file, ndfl, ndfl, std::array{1.0e-9f});
-  ASSERT_TRUE(fio::close(fio::snapshot_file));
-  fio::close(fio::report);
-  EXPECT_EQ(title("A TITLE", " 4") + "  1  1  2    12.500\n" + name("GRASS") +
-                "  1  .1250000E+02  .2500000E+00 -.3000000E+01\n -1 -1  .1000000E-08\n",
-            read_file("fort.18"));
 }
 
 TEST(NetworkWriter, TimesOutsideThreeDecimalsStillReadBack) {

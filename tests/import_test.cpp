@@ -4,6 +4,7 @@
 // the import of its SCOR file, with ecodyn's balance verdict on it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -100,6 +101,13 @@ TEST_F(Import, WritesTheNetworkFileToAFileOrStandardOutput) {
   EXPECT_EQ((std::vector<std::string>{"", ""}), (std::vector<std::string>{r.out, r.err}));
   EXPECT_EQ(two_pools_net, output());
   EXPECT_EQ(std::set<std::string>{"out.net"}, others());
+  const mode_t mask = umask(0);
+  umask(mask);
+  const auto mode = [&] { return static_cast<mode_t>(std::filesystem::status(dir.file("out.net")).permissions()); };
+  EXPECT_EQ(0666 & ~mask, mode());  // as if created afresh
+  std::filesystem::permissions(dir.file("out.net"), static_cast<std::filesystem::perms>(0640));
+  import(two_pools);
+  EXPECT_EQ(0640u, mode());  // the mode of the file replaced
   EXPECT_EQ(two_pools_net, import(two_pools, "in.scor").out);
   EXPECT_EQ(two_pools_net, run_import(dir.path(), "-", two_pools).out);
   for (const auto& [option, field] : {std::pair{"3", " 3"}, {"-1", "-1"}, {"12", "12"}}) {
