@@ -229,6 +229,12 @@ TEST_F(Import, RefusedInputsNameTheLineAndLeaveNoOutput) {
   write_file(dir.file("out.net"), "old\n");
   const std::pair<std::string, std::string> cases[] = {
       {"", "the file holds no network"},
+      {[] {  // a CRLF is one line end
+         std::string s;
+         for (char c : two_pools_changed(5, "1 ten")) s += c == '\n' ? std::string("\r\n") : std::string(1, c);
+         return s;
+       }(),
+       "line 5: expected the biomass of compartment 1, found 'ten'"},
       {two_pools_changed(2, "99999999999 1"),
        "line 2: expected the compartment count and the living count, found '99999999999 1'"},
       {two_pools_changed(2, "76 70"),
