@@ -1,9 +1,7 @@
 // The whole program driven through its terminal dialogue: refusals and their
 // continuations, perturbations, the table's timing, snapshots and restarts;
-// and at a real terminal (a pseudo-terminal) and at the end of a pipe,
-// answered only after each prompt has appeared: every prompt must be out
-// before its answer is awaited. Expected terminal text is worked out from the
-// record formats.
+// and at a pseudo-terminal and at a pipe, answered only after each prompt
+// has appeared, so that every prompt must be out before its answer is awaited.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,7 +13,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <vector>
 
 #include "support/records.h"
 #include "support/scratch.h"
@@ -27,147 +24,130 @@ using testing::HasSubstr;
 using testing::Not;
 
 const std::string times_of_two =
-    " SHORTEST THROUGHPUT TIME IS  .1667E+01 IN  1\n"
-    "  LONGEST THROUGHPUT TIME IS  .6667E+01 IN  2\n"
-    "\n";
+    " SHORTEST THROUGHPUT TIME IS  .1667E+01 IN  1\n  LONGEST THROUGHPUT TIME IS  .6667E+01 IN  2\n\n";
 const std::string model_menu =
-    " WHICH TYPE MODEL DO YOU WANT?\n"
-    "    1. GENERIC PREDATOR CONTROL\n"
-    "    2. LINEAR DONOR CONTROL\n"
+    " WHICH TYPE MODEL DO YOU WANT?\n    1. GENERIC PREDATOR CONTROL\n    2. LINEAR DONOR CONTROL\n"
     "    3. DAMPED LOTKA - VOLTERRA\n";
 const std::string kind_menu =
-    " WHICH KIND?\n"
-    "    1. BIOMASS\n"
-    "    2. INPUT\n"
-    "    3. EXPORT\n"
-    "    4. RESPIRATION\n"
+    " WHICH KIND?\n    1. BIOMASS\n    2. INPUT\n    3. EXPORT\n    4. RESPIRATION\n"
     "    5. INTERNAL EXCHANGE\n";
 const std::string perturb_question = " DO YOU WISH TO PERTURB A PARAMETER? (Y/N)\n";
 const std::string snapshot_question = " SNAPSHOT INTERVAL? (DEFAULT [0] SNAPS ONLY AT END.)\n";
+const std::string table_head = "\n    TIME        1         2\n";
 
-// A run of ecodyn on a network file in a fresh directory, with the report
-// and snapshot files it left.
 struct Outcome {
   RunResult r;
   std::string report, snapshots;
 };
 
-Outcome run_on(const std::string& answers, const std::string& network = two_compartments_file()) {
+// Runs ecodyn on a network file in a fresh directory; with `then`, runs the
+// snapshot file it left with those answers.
+Outcome run_on(const std::string& answers, const std::string& network = two_compartments_file(),
+               const std::string& then = "") {
   ScratchDir dir;
   write_file("fort.7", network);
-  const RunResult r = run_ecodyn(dir.path(), answers);
+  RunResult r = run_ecodyn(dir.path(), answers);
+  if (!then.empty()) {
+    EXPECT_EQ(0, r.status) << r.err;
+    std::filesystem::rename("fort.18", "fort.7");
+    r = run_ecodyn(dir.path(), then);
+  }
   return {r, read_file("fort.8"), read_file("fort.18")};
 }
 
-// Returns the times of the snapshots in a snapshot file of the two-compartment
-// network (the counts records of model type t).
+// The times of the snapshots of the two-compartment network of type t, and
+// of the table rows on the terminal.
 std::vector<std::string> snapshot_times(const std::string& snapshots, int type) {
-  const std::string head = "  2  1  " + std::to_string(type);
   std::vector<std::string> out;
   for (const auto& l : lines_of(snapshots)) {
-    if (l.size() == 19 && l.compare(0, 9, head) == 0) out.push_back(l.substr(9));
+    if (l.size() == 19 && l.starts_with("  2  1  " + std::to_string(type))) out.push_back(l.substr(9));
   }
   return out;
 }
-
-// Returns the times of the table rows on the terminal.
 std::vector<std::string> row_times(const std::string& terminal) {
   std::vector<std::string> out;
   for (const auto& l : lines_of(terminal)) {
-    if (l.size() > 10 && l[6] == '.' && l.find("E+") != std::string::npos) {
-      out.push_back(l.substr(0, 10));
-    }
+    if (l.size() > 10 && l[6] == '.' && l.find("E+") != std::string::npos) out.push_back(l.substr(0, 10));
   }
   return out;
 }
 
+// The biomasses of the last snapshot of the two-compartment network.
+std::vector<double> last_biomasses(const std::string& snapshots) {
+  const auto lines = lines_of(snapshots);
+  std::size_t k = lines.size();
+  while (k-- > 0 && !(lines[k].size() == 19 && lines[k][8] != ' ')) {
+  }
+  return {std::stod(lines.at(k + 3).substr(3, 14)), std::stod(lines.at(k + 4).substr(3, 14))};
+}
+
 TEST(RunDialogue, EveryRefusalRepeatsItsQuestion) {
-  const auto [r, report, snapshots] = run_on("0\n4\n3\n0\n0\n10\n0\n11\n10\n-1\n11\n10\nN\n");
+  const Outcome o = run_on("0\n4\n3\n0\n0\n10\n0\n11\n10\n-1\n11\n10\nN\n");
   const std::string refusal = " ONLY TYPES 1 TO 3 ALLOWED. TRY AGAIN.\n";
   EXPECT_EQ(times_of_two + model_menu + refusal + model_menu + refusal + model_menu +
-                " START TIME?\n"
-                " END TIME?\n"
-                " END TIME MUST BE GREATER THAN START TIME.\n"
-                " END TIME?\n"
-                " PRINT INTERVAL?\n"
-                " PRINT INTERVAL MUST BE GREATER THAN ZERO.\n"
-                " PRINT INTERVAL?\n"
-                " PRINT INTERVAL MUST BE SMALLER THAN INTEGRATION INTERVAL.\n"
+                " START TIME?\n END TIME?\n END TIME MUST BE GREATER THAN START TIME.\n"
+                " END TIME?\n PRINT INTERVAL?\n PRINT INTERVAL MUST BE GREATER THAN ZERO.\n"
+                " PRINT INTERVAL?\n PRINT INTERVAL MUST BE SMALLER THAN INTEGRATION INTERVAL.\n"
                 " PRINT INTERVAL?\n" +
                 snapshot_question + " SNAPSHOT INTERVAL OUT OF BOUNDS.\n" + snapshot_question +
-                " SNAPSHOT INTERVAL OUT OF BOUNDS.\n" + snapshot_question + perturb_question +
-                "\n"
-                "    TIME        1         2\n"
-                "      .000  .100E+02  .200E+02\n"
-                "    10.000  .100E+02  .200E+02\n",
-            r.out);
-  EXPECT_EQ(0, r.status) << r.err;
+                " SNAPSHOT INTERVAL OUT OF BOUNDS.\n" + snapshot_question + perturb_question + table_head +
+                "      .000  .100E+02  .200E+02\n    10.000  .100E+02  .200E+02\n",
+            o.r.out);
+  EXPECT_EQ(0, o.r.status) << o.r.err;
   // A snapshot interval equal to the span: one snapshot, with the last row.
-  EXPECT_EQ(std::vector<std::string>{"    10.000"}, snapshot_times(snapshots, 3));
+  EXPECT_EQ(std::vector<std::string>{"    10.000"}, snapshot_times(o.snapshots, 3));
 }
 
 TEST(RunDialogue, MissingOrUnreadableAnswerEndsWithStatusTwoNamingTheQuestion) {
-  const std::pair<const char*, const char*> cases[] = {{"2\n0\n", "\"end time\""},
-                                                       {"two\n", "\"which type model\""}};
-  for (const auto& [answers, question] : cases) {
-    const auto [r, report, snapshots] = run_on(answers);
-    EXPECT_EQ(2, r.status);
-    EXPECT_THAT(r.err, HasSubstr(question));
-    EXPECT_THAT(report, HasSubstr("EXCHANGE MATRIX"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"2\n0\n", "ecodyn: no answer to the question \"end time\": the terminal input has ended\n"},
+      {"2\nzero\n", "ecodyn: unreadable answer to the question \"start time\" (answer 2 on the "
+                    "terminal input): "}};
+  for (const auto& [answers, message] : cases) {
+    const Outcome o = run_on(answers);
+    EXPECT_EQ(2, o.r.status);
+    EXPECT_THAT(o.r.err, testing::StartsWith(message));
+    EXPECT_THAT(o.report, HasSubstr("EXCHANGE MATRIX"));
   }
 }
 
 TEST(PerturbationDialogue, RefusalsLeadBackToTheQuestionAndChangesAreLogged) {
-  const auto [r, report, snapshots] = run_on(
+  const Outcome o = run_on(
       "2\n0\n10\n5\n0\n"
-      "Y\n7\n2\n1\n-1\n"     // kind 7 refused, then a negative value
+      "Y\n7\n0\n2\n1\n-1\n"  // kinds 7 and 0 refused, then a negative value
       "y\n1\n0\n"            // compartment 0
       "Y\n5\n1 3\n"          // terminal ncomp + 1
       "YES\n5\n1\n2\n0.5\n"  // origin and terminal on two lines
       "Y\n1\n2\n0\n"         // a biomass of zero is accepted
       " Y\n");               // a blank first: no
-  const std::string expected_dialogue =
-      perturb_question + kind_menu + " ONLY VALUES 1 TO 5 ALLOWED. TRY AGAIN.\n" +
+  const std::string dialogue =
+      perturb_question + kind_menu + repeat(" ONLY VALUES 1 TO 5 ALLOWED. TRY AGAIN.\n", 2) +
       " WHICH COMPARTMENT?\n OLD VALUE =  .5000E+01\n NEW VALUE?\n" +
       " NEGATIVE VALUES NOT ALLOWED. TRY AGAIN.\n" + perturb_question + kind_menu +
       " WHICH COMPARTMENT?\n COMPONENT DESIGNATION OUT OF BOUNDS. TRY AGAIN.\n" + perturb_question +
-      kind_menu +
-      " GIVE ORIGIN AND TERMINAL NODES ON NEXT LINE.\n"
-      " COMPONENT DESIGNATION OUT OF BOUNDS. TRY AGAIN.\n" +
-      perturb_question + kind_menu +
-      " GIVE ORIGIN AND TERMINAL NODES ON NEXT LINE.\n"
-      " OLD VALUE =  .3000E+00\n NEW VALUE?\n" +
+      kind_menu + " GIVE ORIGIN AND TERMINAL NODES ON NEXT LINE.\n"
+      " COMPONENT DESIGNATION OUT OF BOUNDS. TRY AGAIN.\n" + perturb_question + kind_menu +
+      " GIVE ORIGIN AND TERMINAL NODES ON NEXT LINE.\n OLD VALUE =  .3000E+00\n NEW VALUE?\n" +
       perturb_question + kind_menu + " WHICH COMPARTMENT?\n OLD VALUE =  .2000E+02\n NEW VALUE?\n" +
-      perturb_question + "\n    TIME        1         2\n      .000  .100E+02  .000E+00\n";
-  const std::string head = times_of_two + model_menu +
-                           " START TIME?\n END TIME?\n PRINT INTERVAL?\n" + snapshot_question;
-  ASSERT_EQ(head + expected_dialogue, r.out.substr(0, head.size() + expected_dialogue.size()));
-  EXPECT_EQ(0, r.status) << r.err;
-  const std::string log =
-      " THE FOLLOWING COEFFICIENTS HAVE BEEN CHANGED:\n"
-      "\n"
-      " COEFF FOR FLOW FROM  1 TO  2 =  .5000E+00\n"
-      " BIOMASS IN  2 =  .0000E+00\n"
-      "\n"
-      "    TIME        1         2\n"
-      "\n"
-      "\n"
-      "      .000  .100E+02  .000E+00\n";
-  EXPECT_THAT(report, HasSubstr(log));
+      perturb_question + table_head + "      .000  .100E+02  .000E+00\n";
+  const std::string head =
+      times_of_two + model_menu + " START TIME?\n END TIME?\n PRINT INTERVAL?\n" + snapshot_question;
+  EXPECT_EQ(head + dialogue, o.r.out.substr(0, head.size() + dialogue.size()));
+  EXPECT_EQ(0, o.r.status) << o.r.err;
+  EXPECT_THAT(o.report, HasSubstr(" THE FOLLOWING COEFFICIENTS HAVE BEEN CHANGED:\n\n"
+                                  " COEFF FOR FLOW FROM  1 TO  2 =  .5000E+00\n"
+                                  " BIOMASS IN  2 =  .0000E+00\n" +
+                                  table_head + "\n\n      .000  .100E+02  .000E+00\n"));
 }
 
+// Only a first character Y or y means yes, also on a last line without line end.
 TEST(PerturbationDialogue, OnlyAFirstCharacterYMeansYes) {
-  for (const std::string answer : {"n", "", " Y", "N", "x"}) {
+  for (const std::string answer : {"n\n", "\n", " Y\n", "x\n", "Y", "y\n", "YES\n", "yes please\n"}) {
     SCOPED_TRACE("answer '" + answer + "'");
-    const auto [r, report, snapshots] = run_on("2\n0\n10\n5\n0\n" + answer + "\n");
-    EXPECT_THAT(r.out, Not(HasSubstr(" WHICH KIND?")));
-    EXPECT_EQ(0, r.status) << r.err;
-  }
-  for (const std::string answer : {"Y", "y", "YES", "yes please"}) {
-    SCOPED_TRACE("answer '" + answer + "'");
-    const auto [r, report, snapshots] = run_on("2\n0\n10\n5\n0\n" + answer + "\n2\n1\n5\nN\n");
-    EXPECT_THAT(r.out, HasSubstr(" WHICH KIND?"));
-    EXPECT_THAT(report, HasSubstr(" INPUT TO  1 =  .5000E+01"));
+    const bool yes = answer[0] == 'Y' || answer[0] == 'y';
+    const Outcome o = run_on("2\n0\n10\n5\n0\n" + answer + (answer == "Y" ? "" : "2\n1\n5\nN\n"));
+    EXPECT_EQ(yes, o.r.out.find(" WHICH KIND?") != std::string::npos);
+    EXPECT_EQ(yes && answer != "Y", o.report.find(" INPUT TO  1 =  .5000E+01") != std::string::npos);
   }
 }
 
@@ -183,165 +163,122 @@ std::string ten_compartments() {
 }
 
 TEST(SpeciesQuestion, OutOfBoundsEntryAsksForAllSevenAgain) {
-  const RunResult r =
-      run_on("2\n0\n2\n1\n0\nN\n1 2 3 4 5 6 11\n10 1 2 3 4 5 5\n", ten_compartments()).r;
+  const RunResult r = run_on("2\n0\n2\n1\n0\nN\n1 2 3 4 5 6 11\n10 1 2 3 4 5 5\n", ten_compartments()).r;
   const std::string prompt =
       " CHOOSE EXACTLY 7 SPECIES WHOSE BIOMASSES YOU WISH TO FOLLOW.\n"
       " ENTER THEIR NUMBERS ON A SINGLE LINE HERE.\n";
-  const std::string expected = perturb_question + prompt + " 11 IS OUT OF BOUNDS. TRY AGAIN.\n" +
-                               prompt +
-                               "\n    TIME       10         1         2         3         4"
-                               "         5         5\n"
-                               "      .000  .100E+01  .100E+01  .100E+01  .100E+01  .100E+01"
-                               "  .100E+01  .100E+01\n";
+  const std::string expected =
+      perturb_question + prompt + " 11 IS OUT OF BOUNDS. TRY AGAIN.\n" + prompt +
+      "\n    TIME       10         1         2         3         4         5         5\n" +
+      "      .000" + repeat("  .100E+01", 7) + "\n";
   const auto at = r.out.find(perturb_question);
   ASSERT_NE(std::string::npos, at);
   EXPECT_EQ(expected, r.out.substr(at, expected.size()));
   EXPECT_EQ(0, r.status) << r.err;
 }
 
-// Two compartments (fewer than seven): no species are chosen.
-TEST(TableTiming, RowsStepByThePrintIntervalPastTheEnd) {
-  const auto [r, report, snapshots] = run_on("2\n0\n10\n3\n0\nN\n");
-  EXPECT_EQ((std::vector<std::string>{"      .000", "     3.000", "     6.000", "     9.000",
-                                      "    12.000"}),
-            row_times(r.out));
-  EXPECT_EQ(std::vector<std::string>{"    12.000"}, snapshot_times(snapshots, 2));
-  EXPECT_THAT(r.out, Not(HasSubstr("CHOOSE EXACTLY 7")));
-  EXPECT_EQ(0, r.status);
-}
-
-struct SnapCase {
-  const char* print;
-  const char* snap;
-  std::vector<std::string> times;
-};
-
-TEST(TableTiming, SnapshotsAtTheirDueTimes) {
-  const std::vector<SnapCase> cases = {
-      {"1", "0", {"    10.000"}},
-      {"1", "2.5", {"      .000", "     3.000", "     5.000", "     8.000", "    10.000"}},
-      {"1", "4", {"      .000", "     4.000", "     8.000"}},
+TEST(TableTiming, RowsAndSnapshotsAtTheirDueTimes) {
+  const struct {
+    const char* print;
+    const char* snap;
+    std::vector<std::string> rows, snapshots;
+  } cases[] = {
+      // Rows step by the print interval past the end.
+      {"3", "0", {"      .000", "     3.000", "     6.000", "     9.000", "    12.000"}, {"    12.000"}},
+      {"1", "2.5", {}, {"      .000", "     3.000", "     5.000", "     8.000", "    10.000"}},
+      {"1", "4", {}, {"      .000", "     4.000", "     8.000"}},
       // The due time falls behind and advances one snapshot interval a row.
-      {"2",
-       "1",
-       {"      .000", "     2.000", "     4.000", "     6.000", "     8.000", "    10.000"}},
+      {"2", "1", {}, {"      .000", "     2.000", "     4.000", "     6.000", "     8.000", "    10.000"}},
   };
   for (const auto& c : cases) {
-    const auto [r, report, snapshots] =
-        run_on(std::string("2\n0\n10\n") + c.print + "\n" + c.snap + "\nN\n");
-    EXPECT_EQ(c.times, snapshot_times(snapshots, 2)) << "print " << c.print << " snap " << c.snap;
-    EXPECT_EQ(0, r.status);
+    SCOPED_TRACE(std::string("print ") + c.print + ", snapshots " + c.snap);
+    const Outcome o = run_on(std::string("2\n0\n10\n") + c.print + "\n" + c.snap + "\nN\n");
+    if (!c.rows.empty()) EXPECT_EQ(c.rows, row_times(o.r.out));
+    EXPECT_EQ(c.snapshots, snapshot_times(o.snapshots, 2));
+    EXPECT_EQ(0, o.r.status);
   }
 }
 
-// Under the damped Lotka-Volterra model the self-coefficients fade by
-// exp(-print interval / (2 * longest throughput time)) after every row but
-// the last: three times from 0 to 4 (the snapshot carries them).
+// Under Lotka-Volterra the self-coefficients fade by exp(-print interval /
+// (2 * longest throughput time)) after every row but the last, and are
+// dropped only at 1e-14: after 384 fadings -0.16 is near -5e-14.
 TEST(TableTiming, SelfCoefficientsFadeAfterEveryRow) {
-  const auto [r, report, snapshots] = run_on("3\n0\n4\n1\n0\nN\n");
-  ASSERT_EQ(0, r.status) << r.err;
-  const auto records = lines_of(snapshots);
-  ASSERT_GT(records.size(), 4u);
-  EXPECT_NEAR(-0.16 * std::exp(-3.0 / (2.0 * 20.0 / 3.0)), std::stod(records[4].substr(31)), 2e-7);
+  for (const int end : {4, 385}) {
+    const Outcome o = run_on("3\n0\n" + std::to_string(end) + "\n1\n0\nN\n");
+    ASSERT_EQ(0, o.r.status) << o.r.err;
+    const double faded = -0.16 * std::exp(-(end - 1) / (2.0 * 20.0 / 3.0));
+    EXPECT_NEAR(faded, std::stod(lines_of(o.snapshots).at(4).substr(31)), 1e-4 * -faded) << end;
+  }
+}
+
+// Donor control is linear: dy/dt = A (y - (10, 20)) with A = [[-0.6, 0.05],
+// [0.3, -0.15]]; from (5, 20) its closed form gives (9.8987651, 19.113096)
+// at t = 10.
+TEST(TableTiming, DonorControlFollowsTheClosedFormSolution) {
+  const auto y = last_biomasses(run_on("2\n0\n10\n1\n0\nY\n1\n1\n5\nN\n").snapshots);
+  EXPECT_NEAR(9.8987651, y.at(0), 5e-7 * 9.9);
+  EXPECT_NEAR(19.113096, y.at(1), 5e-7 * 19.1);
 }
 
 TEST(TableTiming, IntervalCapEndsTheCycleAndTheNextNetworkRuns) {
-  const auto [r, report, snapshots] =
-      run_on("2\n0\n20000\n1\n0\nN\n2\n0\n10000\n1\n0\nN\n",
-             two_compartments_file("FIRST") + two_compartments_file("SECOND"));
-  EXPECT_EQ(0, r.status) << r.err;
-  const auto rows = row_times(r.out);
-  ASSERT_EQ(20002u, rows.size());  // 10001 rows in each cycle
-  EXPECT_EQ(" 10000.000", rows[10000]);
-  const std::string cap = " 10000.000  .100E+02  .200E+02\n PRINT INTERVAL IS TOO SMALL!\n";
-  EXPECT_THAT(r.out, HasSubstr(cap + times_of_two + model_menu));
-  // The second run, to 10000, ends normally with its 10000th row.
-  EXPECT_EQ(r.out.find("TOO SMALL"), r.out.rfind("TOO SMALL"));
-  EXPECT_EQ(" 10000.000  .100E+02  .200E+02\n", r.out.substr(r.out.size() - 31));
-  // The cap message goes to the terminal only.
-  EXPECT_THAT(report, Not(HasSubstr("TOO SMALL")));
+  const Outcome o = run_on("2\n0\n20000\n1\n0\nN\n2\n0\n10000\n1\n0\nN\n",
+                           two_compartments_file("FIRST") + two_compartments_file("SECOND"));
+  EXPECT_EQ(0, o.r.status) << o.r.err;
+  const std::string last = " 10000.000  .100E+02  .200E+02\n";
+  EXPECT_EQ(20002u, row_times(o.r.out).size());  // 10001 rows in each cycle
+  EXPECT_THAT(o.r.out, HasSubstr(last + " PRINT INTERVAL IS TOO SMALL!\n" + times_of_two + model_menu));
+  EXPECT_EQ(o.r.out.find("TOO SMALL"), o.r.out.rfind("TOO SMALL"));  // the second ends at 10000
+  EXPECT_TRUE(o.r.out.ends_with(last));
+  EXPECT_THAT(o.report, Not(HasSubstr("TOO SMALL")));
 }
 
-// Returns the biomass records (index and value) of the last snapshot.
-std::vector<std::pair<int, double>> last_biomasses(const std::string& snapshots) {
-  auto all = lines_of(snapshots);
-  std::size_t start = 0;
-  for (std::size_t k = 0; k + 1 < all.size(); ++k) {
-    if (all[k + 1].size() == 19 && all[k + 1][8] != ' ')
-      start = k + 4;  // after title, counts, 2 names
+// Seven compartments are followed without a question; the table is exact.
+TEST(TableTiming, SevenCompartmentsAreAllFollowed) {
+  std::string seven = title("SEVEN") + counts(7) + repeat("C\n", 7);
+  for (int list = 0; list < 4; ++list) {
+    for (int i = 1; i <= 7; ++i) seven += list == 2 ? "" : rec(i, std::to_string(i) + ".");
+    seven += rec(-1);
   }
-  std::vector<std::pair<int, double>> out;
-  for (std::size_t k = start; k < all.size(); ++k) {
-    const int i = std::stoi(all[k].substr(0, 3));
-    if (i <= 0) break;
-    out.emplace_back(i, std::stod(all[k].substr(3, 14)));
-  }
-  return out;
-}
-
-// Runs the two-compartment network with the first answers, then the
-// snapshot it left with the second answers.
-Outcome resume(const std::string& first, const std::string& second) {
-  ScratchDir dir;
-  write_file("fort.7", two_compartments_file());
-  EXPECT_EQ(0, run_ecodyn(dir.path(), first).status);
-  write_file("fort.7", read_file("fort.18"));
-  std::filesystem::remove("fort.18");
-  const RunResult r = run_ecodyn(dir.path(), second);
-  return {r, read_file("fort.8"), read_file("fort.18")};
+  const Outcome o = run_on("2\n0\n1\n1\n0\nN\n", seven + mrec(-1, -1));
+  EXPECT_THAT(o.r.out, HasSubstr(perturb_question + "\n    TIME        1         2         3         4"
+                                 "         5         6         7\n      .000  .100E+01  .200E+01  .300E+01"
+                                 "  .400E+01  .500E+01  .600E+01  .700E+01\n     1.000  .100E+01"));
 }
 
 TEST(Restart, ResumingASnapshotContinuesTheRun) {
   const std::string perturb = "Y\n1\n1\n5\nN\n";  // plants start at half their biomass
   const Outcome straight = run_on("1\n0\n10\n1\n0\n" + perturb);
-  ASSERT_EQ(0, straight.r.status);
-  const Outcome resumed = resume("1\n0\n5\n1\n0\n" + perturb, "1\n10\n1\n0\nN\n");
+  const Outcome resumed = run_on("1\n0\n5\n1\n0\n" + perturb, two_compartments_file(), "1\n10\n1\n0\nN\n");
   ASSERT_EQ(0, resumed.r.status) << resumed.r.err;
   EXPECT_THAT(resumed.r.out, Not(HasSubstr("THROUGHPUT TIME")));
   EXPECT_THAT(resumed.r.out, HasSubstr(model_menu + " RESTART AT T =      5.000\n END TIME?\n"));
   const auto a = last_biomasses(straight.snapshots), b = last_biomasses(resumed.snapshots);
-  ASSERT_EQ(2u, a.size());
-  ASSERT_EQ(a.size(), b.size());
-  EXPECT_NE(5.0, a[0].second);  // the run has moved
-  for (std::size_t k = 0; k < a.size(); ++k) {
-    EXPECT_NEAR(a[k].second, b[k].second, 2e-5 * a[k].second);
-  }
+  EXPECT_NE(5.0, a[0]);  // the run has moved
+  for (int k = 0; k < 2; ++k) EXPECT_NEAR(a[k], b[k], 2e-5 * a[k]);
 }
 
 TEST(Restart, AnotherModelTypeDerivesNewCoefficientsKeepingTheReferenceBiomass) {
   // Snapshot interval 0.001 puts a snapshot at the restart time itself.
-  const Outcome o = resume("2\n0\n5\n5\n0\nY\n1\n1\n5\nN\n", "1\n6\n1\n0.001\nN\n");
+  const Outcome o = run_on("2\n0\n5\n5\n0\nY\n1\n1\n5\nN\n", two_compartments_file(), "1\n6\n1\n0.001\nN\n");
   ASSERT_EQ(0, o.r.status) << o.r.err;
   const auto records = lines_of(o.snapshots);
-  // Biomass record of the plants: biomass as snapshot, bref 10 as loaded.
-  ASSERT_GT(records.size(), 5u);
-  EXPECT_EQ("  2  1  1     5.000", records[1]);
-  EXPECT_EQ("  .1000000E+02", records[4].substr(17, 14));
+  EXPECT_EQ("  2  1  1     5.000", records.at(1));
+  EXPECT_EQ("  .1000000E+02", records.at(4).substr(17, 14));  // bref 10 as loaded
 }
 
-// --- snapshots that must read back ---
-
-// The plants perturbed to a biomass of 60 with the given export coefficient,
-// under donor control with a snapshot due at the start.
+// The plants perturbed to 60 with the given export coefficient, under donor
+// control with a snapshot due at the start.
 std::string exporting(const std::string& coefficient) {
   return "2\n0\n10\n5\n1\nY\n1\n1\n60\nY\n3\n1\n" + coefficient + "\nN\n";
 }
 
 TEST(SnapshotRange, AnExportBeyondTheLargestFloatStopsBeforeTheSnapshotIsBegun) {
-  // Two cycles: the first leaves its snapshots, the second overflows.
-  ScratchDir dir;
   const std::string first = "2\n0\n10\n5\n5\nN\n";
-  write_file("fort.7", two_compartments_file());
-  ASSERT_EQ(0, run_ecodyn(dir.path(), first).status);
-  const std::string first_snapshots = read_file("fort.18");
-  ASSERT_FALSE(first_snapshots.empty());
-  write_file("fort.7", two_compartments_file() + two_compartments_file());
-  const RunResult r = run_ecodyn(dir.path(), first + exporting("1e38"));  // 60e38 overflows
-  EXPECT_EQ(1, r.status) << r.err;
-  EXPECT_THAT(r.out, testing::EndsWith("      .000  .600E+02  .200E+02\n"
-                                       " SNAPSHOT VALUE FOR EXPORT  1 IS OUT OF RANGE.\n"));
-  EXPECT_EQ(first_snapshots, read_file("fort.18"));
+  const std::string first_snapshots = run_on(first).snapshots;
+  const Outcome o = run_on(first + exporting("1e38"), two_compartments_file() + two_compartments_file());
+  EXPECT_EQ(1, o.r.status) << o.r.err;
+  EXPECT_TRUE(o.r.out.ends_with("      .000  .600E+02  .200E+02\n SNAPSHOT VALUE FOR EXPORT  1 IS OUT OF RANGE.\n"));
+  EXPECT_EQ(first_snapshots, o.snapshots);
 }
 
 TEST(SnapshotRange, AnExportJustInsideTheLargestFloatIsWrittenAndReadsBack) {
@@ -357,32 +294,32 @@ TEST(SnapshotRange, AnExportJustInsideTheLargestFloatIsWrittenAndReadsBack) {
   EXPECT_THAT(r.err, Not(HasSubstr("unreadable")));
 }
 
-// --- at a terminal and at a pipe ---
-
-// A child running ecodyn, its output read as it comes.
+// A child running ecodyn on a pseudo-terminal or on two pipes, its output
+// read as it comes.
 class Session {
  public:
-  // with_pty: on a pseudo-terminal; otherwise on two pipes.
   Session(const std::string& dir, bool with_pty) {
+    int to_child[2], from_child[2];
     if (with_pty) {
       pid_ = forkpty(&out_, nullptr, nullptr, nullptr);
-      if (pid_ == 0) exec(dir);
       in_ = out_;
-    } else {
-      int to_child[2], from_child[2];
-      if (pipe(to_child) != 0 || pipe(from_child) != 0) return;
+    } else if (pipe(to_child) == 0 && pipe(from_child) == 0) {
       pid_ = fork();
       if (pid_ == 0) {
         dup2(to_child[0], 0);
         dup2(from_child[1], 1);
         close(to_child[1]);
         close(from_child[0]);
-        exec(dir);
+      } else {
+        close(to_child[0]);
+        close(from_child[1]);
+        in_ = to_child[1];
+        out_ = from_child[0];
       }
-      close(to_child[0]);
-      close(from_child[1]);
-      in_ = to_child[1];
-      out_ = from_child[0];
+    }
+    if (pid_ == 0) {
+      if (chdir(dir.c_str()) == 0) execl(ECODYN_BINARY, "ecodyn", static_cast<char*>(nullptr));
+      _exit(127);
     }
   }
   ~Session() {
@@ -391,17 +328,15 @@ class Session {
       waitpid(pid_, nullptr, 0);
     }
   }
-
-  // Waits up to five seconds for text to appear in the output; true if it did.
+  // Waits up to five seconds for text to appear in the output.
   bool expect(const std::string& text) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (seen_.find(text, cursor_) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          until - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
       pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
       char buf[4096];
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
       const ssize_t n = read(out_, buf, sizeof buf);
       if (n <= 0) return false;
       seen_.append(buf, static_cast<std::size_t>(n));
@@ -409,65 +344,48 @@ class Session {
     cursor_ = seen_.find(text, cursor_) + text.size();
     return true;
   }
-
   void answer(const std::string& line) {
     const std::string s = line + "\n";
     ASSERT_EQ(static_cast<ssize_t>(s.size()), write(in_, s.data(), s.size()));
   }
-
-  // Returns the exit status, or minus the number of the signal that ended it.
+  // The exit status, or minus the number of the signal that ended it.
   int wait_status() {
     int raw = 0;
     waitpid(pid_, &raw, 0);
     pid_ = -1;
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
   }
-
   void signal(int sig) { kill(pid_, sig); }
-
   const std::string& seen() const { return seen_; }
 
  private:
-  [[noreturn]] static void exec(const std::string& dir) {
-    if (chdir(dir.c_str()) == 0) execl(ECODYN_BINARY, "ecodyn", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-
   pid_t pid_ = -1;
   int in_ = -1, out_ = -1;
   std::string seen_;
   std::size_t cursor_ = 0;
 };
 
-void converse(bool with_pty) {
-  ScratchDir dir;
-  write_file("fort.7", two_compartments_file());
-  Session s(dir.path(), with_pty);
-  const std::pair<const char*, const char*> dialogue[] = {
-      {"3. DAMPED LOTKA - VOLTERRA", "2"},
-      {"START TIME?", "0"},
-      {"END TIME?", "4"},
-      {"PRINT INTERVAL?", "2"},
-      {"SNAPSHOT INTERVAL? (DEFAULT [0] SNAPS ONLY AT END.)", "0"},
-      {"DO YOU WISH TO PERTURB A PARAMETER? (Y/N)", "y"},
-      {"5. INTERNAL EXCHANGE", "1"},
-      {"WHICH COMPARTMENT?", "1"},
-      {"NEW VALUE?", "8"},
-      {"DO YOU WISH TO PERTURB A PARAMETER? (Y/N)", "n"},
-  };
-  for (const auto& [prompt, reply] : dialogue) {
-    ASSERT_TRUE(s.expect(prompt)) << "no prompt \"" << prompt << "\" before the answer; saw:\n"
-                                  << s.seen();
-    s.answer(reply);
+TEST(Terminal, EveryPromptAppearsBeforeItsAnswerIsAwaitedAtATerminalAndAtAPipe) {
+  for (const bool with_pty : {true, false}) {
+    SCOPED_TRACE(with_pty ? "pseudo-terminal" : "pipes");
+    ScratchDir dir;
+    write_file("fort.7", two_compartments_file());
+    Session s(dir.path(), with_pty);
+    const std::pair<const char*, const char*> dialogue[] = {
+        {"3. DAMPED LOTKA - VOLTERRA", "2"}, {"START TIME?", "0"}, {"END TIME?", "4"},
+        {"PRINT INTERVAL?", "2"}, {"SNAPSHOT INTERVAL? (DEFAULT [0] SNAPS ONLY AT END.)", "0"},
+        {"DO YOU WISH TO PERTURB A PARAMETER? (Y/N)", "y"}, {"5. INTERNAL EXCHANGE", "1"},
+        {"WHICH COMPARTMENT?", "1"}, {"NEW VALUE?", "8"}, {"DO YOU WISH TO PERTURB A PARAMETER? (Y/N)", "n"},
+    };
+    for (const auto& [prompt, reply] : dialogue) {
+      ASSERT_TRUE(s.expect(prompt)) << "no prompt \"" << prompt << "\" before the answer; saw:\n" << s.seen();
+      s.answer(reply);
+    }
+    ASSERT_TRUE(s.expect("     4.000")) << s.seen();
+    EXPECT_EQ(0, s.wait_status());
+    EXPECT_THAT(read_file("fort.8"), HasSubstr(" BIOMASS IN  1 =  .8000E+01"));
   }
-  ASSERT_TRUE(s.expect("     4.000")) << s.seen();
-  EXPECT_EQ(0, s.wait_status());
-  EXPECT_NE(std::string::npos, read_file("fort.8").find(" BIOMASS IN  1 =  .8000E+01"));
 }
-
-TEST(Terminal, EveryPromptAppearsBeforeItsAnswerIsAwaited) { converse(true); }
-
-TEST(Terminal, PromptsReachAPipeBeforeTheAnswerIsAwaited) { converse(false); }
 
 TEST(Terminal, AnInterruptLeavesTheReportWithAllWrittenToIt) {
   for (const int sig : {SIGINT, SIGTERM}) {
@@ -477,18 +395,16 @@ TEST(Terminal, AnInterruptLeavesTheReportWithAllWrittenToIt) {
     ASSERT_TRUE(s.expect("3. DAMPED LOTKA - VOLTERRA")) << s.seen();
     s.signal(sig);
     EXPECT_EQ(-sig, s.wait_status());
-    EXPECT_NE(std::string::npos, read_file("fort.8").find(" EXCHANGE MATRIX")) << sig;
+    EXPECT_THAT(read_file("fort.8"), HasSubstr(" EXCHANGE MATRIX")) << sig;
   }
 }
 
 TEST(Terminal, LastLinesWithoutLineEndAreRead) {
-  ScratchDir dir;
   std::string network = two_compartments_file();
   network.pop_back();  // the matrix terminator ends the file without a line end
-  write_file("fort.7", network);
-  const RunResult r = run_ecodyn(dir.path(), "2\n0\n10\n10\n0\nN");  // and so does "N"
-  EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_NE(std::string::npos, r.out.find("    10.000  .100E+02  .200E+02\n")) << r.out;
+  const Outcome o = run_on("2\n0\n10\n10\n0\nN", network);  // and so does "N"
+  EXPECT_EQ(0, o.r.status) << o.r.err;
+  EXPECT_THAT(o.r.out, HasSubstr("    10.000  .100E+02  .200E+02\n"));
 }
 
 }  // namespace

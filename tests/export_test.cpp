@@ -26,16 +26,12 @@ RunResult run_export(const std::string& dir, const std::string& args) {
   return run(ECODYN_EXPORT_BINARY, dir, "", args);
 }
 
-// Returns the biomass list of the first description of a network file, by
-// compartment, read in its fixed columns.
+// The biomass list of the first description of a network file, by compartment.
 std::map<int, double> biomasses(const std::string& text) {
   const auto lines = lines_of(text);
-  const int ncomp = std::stoi(lines.at(1).substr(0, 3));
   std::map<int, double> out;
-  for (std::size_t k = 2 + ncomp; k < lines.size(); ++k) {
-    const int i = std::stoi(lines[k].substr(0, 3));
-    if (i <= 0) break;
-    out[i] = std::stod(lines[k].substr(3, 14));
+  for (std::size_t k = 2 + std::stoi(lines.at(1).substr(0, 3)); std::stoi(lines.at(k).substr(0, 3)) > 0; ++k) {
+    out[std::stoi(lines[k].substr(0, 3))] = std::stod(lines[k].substr(3, 14));
   }
   return out;
 }
@@ -67,9 +63,7 @@ INSTANTIATE_TEST_SUITE_P(SharedNetworks, ExportPublished,
                                          "baltic_sea_aggregated", "crystal_river_creek_control",
                                          "chesapeake_bay_mesohaline", "cypress_wetland_wet_season",
                                          "lake_oneida_pre_zm"),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           return info.param;
-                         });
+                         [](const auto& info) { return info.param; });
 
 TEST(ExportBalanced, ABalancingRunBecomesASteadyStateUnderEveryModelType) {
   ScratchDir dir;
@@ -147,9 +141,12 @@ TEST_F(ExportSnapshots, ListsEveryDescriptionAndPicksOneByIndexOrTime) {
       "     2    18      2     1     2       5.000  TWO COMPARTMENTS\n"
       "     3    35      2     1     2      10.000  TWO COMPARTMENTS\n",
       r.out);
+  EXPECT_EQ(" INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n     1     1      2     1" +
+                blanks(20) + "TWO COMPARTMENTS\n",
+            run_export(dir.path(), "fort.7 --list").out);  // an ordinary network: no type or time
   const std::string second = exported("--index 2 --network").out;
   EXPECT_EQ(second, exported("--time 5 --network").out);
-  EXPECT_THAT(second, StartsWith(title("TWO COMPARTMENTS") + counts(2, 1)));
+  EXPECT_THAT(second, StartsWith(title("TWO COMPARTMENTS", " 4") + counts(2, 1)));
   EXPECT_EQ(exported("--index 3 --scor").out, exported("--scor").out);  // the last by default
   EXPECT_THAT(exported("--index 1 --scor").out,
               StartsWith("TWO COMPARTMENTS\n2 1\nPLANTS\nDETRITUS\n1 5\n2 20\n-1\n1 5\n-1\n"));
@@ -169,6 +166,9 @@ TEST_F(ExportSnapshots, RefusedInputsNameFileAndLineAndLeaveNoOutput) {
       {"fort.18 --index 4 --scor",
        "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; there is "
        "no description 4\n"},
+      {"fort.18 --time 5.001 --network",
+       "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; none is at "
+       "time 5.001\n"},
       {"missing.18 --network",
        "ecodyn-export: cannot read missing.18: No such file or directory\n"},
   };
@@ -184,11 +184,8 @@ TEST_F(ExportSnapshots, RefusedInputsNameFileAndLineAndLeaveNoOutput) {
 
 TEST(ExportCommandLine, HelpVersionAndAChoiceOfOutput) {
   ScratchDir dir;
-  RunResult r = run_export(dir.path(), "--help");
-  EXPECT_EQ(0, r.status);
-  EXPECT_THAT(r.out, HasSubstr("Usage: ecodyn-export [OPTIONS] INPUT"));
-  r = run_export(dir.path(), "--version");
-  EXPECT_EQ(std::string("ecodyn-export ") + ECODYN_VERSION + "\n", r.out);
+  EXPECT_THAT(run_export(dir.path(), "--help").out, HasSubstr("Usage: ecodyn-export [OPTIONS] INPUT"));
+  EXPECT_EQ(std::string("ecodyn-export ") + ECODYN_VERSION + "\n", run_export(dir.path(), "--version").out);
   EXPECT_EQ(2, run_export(dir.path(), "fort.18").status);  // no --list, --scor or --network
   EXPECT_EQ(2, run_export(dir.path(), "fort.18 --scor --network").status);
 }

@@ -1,61 +1,75 @@
-// Test support: the records of a network file written in their fixed
-// columns, and the lines of the report that lists a network.
+// Test support: the records of a network file in their fixed columns, the
+// lines of the report that lists one, and the two-compartment network.
 #pragma once
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace ecodyn::test {
 
-// n blanks; a text right-aligned in w columns (whole when longer); an
-// integer right-aligned in w columns; a text n times; the lines of a text.
-std::string blanks(int n);
-std::string right(const std::string& s, int w);
-std::string num(int i, int w);
-std::string repeat(const std::string& s, int n);
-std::vector<std::string> lines_of(const std::string& text);
+inline std::string blanks(int n) { return std::string(n > 0 ? n : 0, ' '); }
+// A text right-aligned in w columns (whole when longer).
+inline std::string right(const std::string& s, int w) {
+  return blanks(w - static_cast<int>(s.size())) + s;
+}
+inline std::string num(int i, int w) { return right(std::to_string(i), w); }
+inline std::string repeat(const std::string& s, int n) {
+  std::string r;
+  while (n-- > 0) r += s;
+  return r;
+}
+inline std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
-// --- records of a network file ---
-
-// Title record: the title in columns 1-78, balance_digits (as given) in 79-80.
-std::string title(const std::string& text, const std::string& digits = "");
-// Counts record: ncomp and nliv in three columns each; with a model type or
-// a time (a snapshot), the type in three more and the time in ten.
-std::string counts(int ncomp, int nliv = 0, int mtype = 0, const std::string& time = "");
-// Name record as written: 25 columns and three blanks.
-std::string name(const std::string& text);
-// Names "C1", "C2", ... of compartments 1 to n, one a record.
-std::string names(int n);
-// Vector list record: the index in three columns, each value in fourteen.
+// Title record (balance_digits in columns 79-80); counts record, with a
+// model type and time for a snapshot; list records, each value in 14 columns.
+inline std::string title(const std::string& text, const std::string& digits = "") {
+  return text + blanks(78 - static_cast<int>(text.size())) + digits + "\n";
+}
+inline std::string counts(int ncomp, int nliv = 0, int mtype = 0, const std::string& time = "") {
+  return num(ncomp, 3) + num(nliv, 3) +
+         (mtype != 0 || !time.empty() ? num(mtype, 3) + right(time, 10) : "") + "\n";
+}
+inline std::string name(const std::string& text) {
+  return text + blanks(28 - static_cast<int>(text.size())) + "\n";
+}
 template <class... V>
 std::string rec(int i, const V&... values) {
   std::string s = num(i, 3);
   ((s += right(values, 14)), ...);
   return s + "\n";
 }
-// Matrix list record: origin and destination in three columns each, each
-// value in fourteen.
 template <class... V>
 std::string mrec(int i, int j, const V&... values) {
   return num(i, 3) + rec(j, values...);
 }
-// The balanced network of two compartments: plants (living, biomass 10) and
-// detritus (biomass 20); input 5 to the plants; exports 1 and 2; respiration
-// 2 of the plants; 3 from plants to detritus, 1 back.
-std::string two_compartments_file(const std::string& text = "TWO COMPARTMENTS");
 
-// --- lines of the report ---
+// The balanced network of the worked examples: plants (living, biomass 10)
+// and detritus (biomass 20); input 5 to the plants; exports 1 and 2;
+// respiration 2 of the plants; flows 3 from plants to detritus and 1 back.
+inline std::string two_compartments_file(const std::string& text = "TWO COMPARTMENTS") {
+  return title(text, " 4") + counts(2, 1) + "PLANTS\nDETRITUS\n" + rec(1, "10.") + rec(2, "20.") +
+         rec(-1) + rec(1, "5.") + rec(-1) + rec(1, "1.") + rec(2, "2.") + rec(-1) + rec(1, "2.") +
+         rec(-1) + mrec(1, 2, "3.") + mrec(2, 1, "1.") + mrec(-1, -1);
+}
 
-// The title line (carriage control 1) and the empty line after it.
-std::string title_line(const std::string& text);
-// A compartment's line in the lists of living and non-living compartments.
-std::string name_line(int i, const std::string& text);
-// The number line over a block of a listing: six blanks, then each number
-// in six columns, three blanks between them.
-std::string numbers(int first, int last);
-// The label of matrix row i: a blank, the number in three columns, two blanks.
-std::string label(int i);
-// A listed zero, in its nine-column field.
+// Report lines: the title, a compartment's name, the number line over a
+// block of a listing, the label of a matrix row, a listed zero.
+inline std::string title_line(const std::string& text) { return "1 " + title(text) + "\n"; }
+inline std::string name_line(int i, const std::string& text) {
+  return " " + num(i, 2) + "  " + text + blanks(25 - static_cast<int>(text.size())) + "\n";
+}
+inline std::string numbers(int first, int last) {
+  std::string s = blanks(6);
+  for (int k = first; k <= last; ++k) s += num(k, 6) + (k < last ? blanks(3) : "");
+  return s + "\n";
+}
+inline std::string label(int i) { return num(i, 4) + "  "; }
 inline const std::string zero = " .000E+00";
 
 }  // namespace ecodyn::test

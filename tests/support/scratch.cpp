@@ -1,9 +1,7 @@
 #include "support/scratch.h"
 
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,29 +36,19 @@ std::string read_file(const std::string& path) {
 bool file_exists(const std::string& path) { return fs::exists(path); }
 
 void write_file(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
+  std::ofstream(path, std::ios::binary) << text;
 }
 
 RunResult run(const std::string& program, const std::string& dir, const std::string& input,
               const std::string& args) {
   const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
   write_file(in, input);
-  const std::string command = "cd '" + dir + "' && '" + program + "' " + args + " <'" + in +
-                              "' >'" + out + "' 2>'" + err + "'";
-  const int raw = std::system(command.c_str());
-  RunResult r;
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  r.out = read_file(out);
-  r.err = read_file(err);
-  fs::remove(in);
-  fs::remove(out);
-  fs::remove(err);
+  const int raw = std::system(("cd '" + dir + "' && '" + program + "' " + args + " <'" + in +
+                               "' >'" + out + "' 2>'" + err + "'")
+                                  .c_str());
+  const RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
+  for (const std::string& f : {in, out, err}) fs::remove(f);
   return r;
-}
-
-RunResult run_ecodyn(const std::string& dir, const std::string& answers) {
-  return run(ECODYN_BINARY, dir, answers);
 }
 
 }  // namespace ecodyn::test
