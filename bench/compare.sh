@@ -13,7 +13,7 @@
 # fort.8, fort.18) of both programs are compared byte for byte.
 set -euo pipefail
 
-src=$(cd "$(dirname "$0")/.." && pwd)
+src=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 base_rev=${BASE:-b2c7b6d}
 work=${WORK:-/tmp/ecodyn-compare}
 runs=${RUNS:-3}

@@ -3,7 +3,7 @@
 # network in a scratch directory, answering the dialogue from a file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh >/dev/null
+bash scripts/build.sh
 top=$PWD
 # Usage: scripts/demo.sh [NETWORK [ANSWERS]], names of files in examples/
 # without their endings (default: two_compartments, with its own answers).

@@ -13,6 +13,10 @@ for p in "${packages[@]}"; do
 done
 if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  echo "== updating the package lists"
+  apt-get update -q
+  echo "== installing ${#missing[@]} packages"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+else
+  echo "all ${#packages[@]} packages are installed"
 fi
