@@ -72,7 +72,8 @@ TEST_F(Loading, FilesThatEndQuietlyOrCannotBeRead) {
   }
 }
 
-// Each network gets its own cycle; every list may end at a blank line.
+// Each network gets its own cycle; every list may end at a blank line. (The
+// listing itself is in the stored reports of examples_test.)
 TEST_F(Loading, TwoNetworksInOneFile) {
   const std::string lake = title("LAKE") + counts(2) + "ALGAE\nZOOPLANKTON\n" + rec(1, "20.") +
                            rec(2, "30.") + rec(-1) + rec(1, "10.") + rec(-1) + rec(2, "1.") +
@@ -83,15 +84,7 @@ TEST_F(Loading, TwoNetworksInOneFile) {
   const std::string answers = "2\n0\n10\n5\n0\nN\n";
   const RunResult r = run(lake + pond, answers + answers);
   EXPECT_EQ(0, r.status) << r.err;
-  const std::string lake_listed =
-      title_line("LAKE") + " NUMBER OF COMPARTMENTS IS    2\n\n LIVING COMPARTMENTS\n\n" +
-      name_line(1, "ALGAE") + name_line(2, "ZOOPLANKTON") + "\n THE BIOMASSES\n" +
-      vector_of_two(" .200E+02", " .300E+02") + "\n INPUT VECTOR\n" +
-      vector_of_two(" .100E+02", zero) + " EXPORT VECTOR\n" + vector_of_two(zero, " .100E+01") +
-      " RESPIRATION VECTOR\n" + vector_of_two(" .400E+01", " .500E+01") +
-      " EXCHANGE MATRIX\n\n\n           1        2\n   1  " + zero + " .600E+01\n   2  " + zero +
-      zero + "\n\n\n";
-  EXPECT_EQ(lake_listed, report().substr(0, lake_listed.size()));
+  EXPECT_THAT(report(), HasSubstr(title_line("LAKE")));
   EXPECT_THAT(report(), HasSubstr(title_line("POND")));
   const std::string lake_times =
       " SHORTEST THROUGHPUT TIME IS  .2000E+01 IN  1\n  LONGEST THROUGHPUT TIME IS  .5000E+01 IN  2\n\n";

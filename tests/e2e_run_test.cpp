@@ -220,18 +220,6 @@ TEST(TableTiming, DonorControlFollowsTheClosedFormSolution) {
   EXPECT_NEAR(19.113096, y.at(1), 5e-7 * 19.1);
 }
 
-TEST(TableTiming, IntervalCapEndsTheCycleAndTheNextNetworkRuns) {
-  const Outcome o = run_on("2\n0\n20000\n1\n0\nN\n2\n0\n10000\n1\n0\nN\n",
-                           two_compartments_file("FIRST") + two_compartments_file("SECOND"));
-  EXPECT_EQ(0, o.r.status) << o.r.err;
-  const std::string last = " 10000.000  .100E+02  .200E+02\n";
-  EXPECT_EQ(20002u, row_times(o.r.out).size());  // 10001 rows in each cycle
-  EXPECT_THAT(o.r.out, HasSubstr(last + " PRINT INTERVAL IS TOO SMALL!\n" + times_of_two + model_menu));
-  EXPECT_EQ(o.r.out.find("TOO SMALL"), o.r.out.rfind("TOO SMALL"));  // the second ends at 10000
-  EXPECT_TRUE(o.r.out.ends_with(last));
-  EXPECT_THAT(o.report, Not(HasSubstr("TOO SMALL")));
-}
-
 // Seven compartments are followed without a question; the table is exact.
 TEST(TableTiming, SevenCompartmentsAreAllFollowed) {
   std::string seven = title("SEVEN") + counts(7) + repeat("C\n", 7);
