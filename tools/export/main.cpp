@@ -13,7 +13,7 @@
 
 #include "common/diagnostics.h"
 #include "common/output_file.h"
-#include "description.h"
+#include "common/description.h"
 #include "fio/fio.h"
 #include "network/writer.h"
 #include "scor_output.h"
@@ -21,6 +21,8 @@
 namespace {
 
 using namespace ecodyn::exporter;
+using ecodyn::tools::NetworkValues;
+using ecodyn::tools::read_description;
 using ecodyn::tools::complain;
 using ecodyn::tools::Diagnostics;
 using ecodyn::tools::InputError;

@@ -5,9 +5,11 @@
 // digits, as many as the network file holds; zero entries are left out.
 #pragma once
 
-#include "description.h"
+#include "common/description.h"
 
 namespace ecodyn::exporter {
+
+using tools::NetworkValues;
 
 // Throws tools::InputError, naming the line of the description, for a
 // title or name that a SCOR reader would not read back as written (blank,

@@ -1,4 +1,4 @@
-#include "description.h"
+#include "common/description.h"
 
 #include <array>
 #include <cstdio>
@@ -7,10 +7,10 @@
 
 #include "common/diagnostics.h"
 
-namespace ecodyn::exporter {
+namespace ecodyn::tools {
 namespace {
 
-using tools::InputError;
+
 
 // Returns n characters of consecutive words without trailing blanks.
 std::string text_of(std::span<const Word> words, std::size_t n) {
@@ -156,4 +156,4 @@ bool read_description(fio::Unit unit, NetworkValues& net) {
   return true;
 }
 
-}  // namespace ecodyn::exporter
+}  // namespace ecodyn::tools

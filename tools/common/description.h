@@ -9,7 +9,7 @@
 #include "network/arrays.h"
 #include "network/writer.h"
 
-namespace ecodyn::exporter {
+namespace ecodyn::tools {
 
 // One description as read: the network values of an ordinary network or of
 // a snapshot.
@@ -40,4 +40,4 @@ struct NetworkValues {
 // that ecodyn would refuse throws tools::InputError naming the line.
 bool read_description(fio::Unit unit, NetworkValues& net);
 
-}  // namespace ecodyn::exporter
+}  // namespace ecodyn::tools
