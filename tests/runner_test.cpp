@@ -1,0 +1,130 @@
+// ecodyn-run on real files: the answers it writes are the dialogue's, in its
+// order, with factors applied exactly to the values ecodyn shows; one cycle
+// per model type; a snapshot resumed; the options it refuses before running.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/records.h"
+#include "support/scratch.h"
+
+namespace {
+
+using namespace ecodyn::test;
+using testing::HasSubstr;
+
+const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/";
+
+RunResult run_runner(const std::string& dir, const std::string& args) {
+  return run(ECODYN_RUN_BINARY, dir, "", args);
+}
+
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(Runner, WritesTheDialoguesAnswersWithExactProductsAndRunsThem) {
+  ScratchDir dir;
+  const RunResult r = run_runner(
+      dir.path(), examples + "two_compartments.net --end 10 --print 2.5 --snapshot 5 --dir out "
+                  "--perturb 'exchange:plants,2=x3' --perturb 'biomass:DETRITUS=x0.1' "
+                  "--perturb 'biomass:2=x0.1'");
+  ASSERT_EQ(0, r.status) << r.err;
+  // Linear donor control: the coefficient of the flow from 1 to 2 is the
+  // flow over the donor's biomass, 3/10 in single precision; the second
+  // factor on the detritus applies to the value the first one left.
+  const float coefficient = 3.0f / 10.0f * 3.0f;
+  const float detritus = 20.0f * 0.1f * 0.1f;
+  const auto answers = lines_of(read_file("out/answers"));
+  ASSERT_EQ(18u, answers.size());
+  const std::vector<std::string> dialogue{"2", "0", "10", "2.5", "5", "Y", "5", "1 2"};
+  EXPECT_EQ(dialogue, std::vector<std::string>(answers.begin(), answers.begin() + 8));
+  EXPECT_EQ(coefficient, std::strtof(answers[8].c_str(), nullptr));
+  EXPECT_EQ("Y", answers[13]);
+  EXPECT_EQ("2", answers[15]);
+  EXPECT_EQ(detritus, std::strtof(answers[16].c_str(), nullptr));
+  EXPECT_EQ("N", answers.back());
+  EXPECT_EQ(read_file(examples + "two_compartments.net"), read_file("out/fort.7"));
+  // ecodyn ran there: its report, snapshots at 0, 5 and 10, and its terminal.
+  EXPECT_THAT(read_file("out/fort.8"), HasSubstr(" BIOMASS IN  2 =  .2000E+00"));
+  EXPECT_EQ(3, count(read_file("out/fort.18"), "TWO COMPARTMENTS"));
+  EXPECT_THAT(read_file("out/terminal.txt"), HasSubstr("    10.000"));
+  EXPECT_EQ("", r.out);
+}
+
+TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
+  ScratchDir dir;
+  RunResult r = run_runner(dir.path(), examples + "grazing_chain.net --model 1,3 --end 50 "
+                                                  "--print 5 --snapshot 25 --dir first");
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::string network = read_file(examples + "grazing_chain.net");
+  EXPECT_EQ(network + network, read_file("first/fort.7"));
+  const auto answers = lines_of(read_file("first/answers"));
+  ASSERT_EQ(12u, answers.size());
+  EXPECT_EQ("1", answers[0]);
+  EXPECT_EQ("3", answers[6]);
+  EXPECT_EQ(2, count(read_file("first/fort.8"), "THE FOLLOWING COEFFICIENTS HAVE BEEN CHANGED"));
+
+  // The snapshot at 25 of the second cycle goes on under its own type: no
+  // start time is asked, and ecodyn says where it restarts.
+  r = run_runner(dir.path(), "first/fort.18 --index 5 --model 3 --end 40 --print 5 --dir resumed");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("3\n40\n5\n0\nN\n", read_file("resumed/answers"));
+  EXPECT_THAT(read_file("resumed/terminal.txt"), HasSubstr("RESTART AT T =     25.000"));
+  r = run_runner(dir.path(), "first/fort.18 --time 25 --start 0 --end 40 --dir again");
+  EXPECT_EQ(2, r.status);
+  EXPECT_THAT(r.err, HasSubstr("--start: the network is a snapshot at time 25"));
+}
+
+TEST(Runner, RefusesWhatTheDialogueWouldRefuseBeforeRunning) {
+  ScratchDir dir;
+  const std::string lake = examples + "networks/lake_oneida_pre_zm.net --end 3 ";
+  const struct {
+    std::string args, message;
+  } refused[] = {
+      {lake + "--follow walleye,1,2,3,4,5,6", "'walleye' names 3 compartments"},
+      {lake + "--follow 1,2,3", "exactly 7 compartments; 3 given"},
+      {lake + "--perturb 'biomass:zander=2'", "no compartment is named 'zander'"},
+      {lake + "--perturb 'biomass:75=2'", "compartment 75 is out of range 1 to 74"},
+      {lake + "--perturb 'carbon:1=2'", "unknown kind 'carbon'"},
+      {lake + "--perturb 'input:1=-2'", "is not a value of 0 or more"},
+      {lake + "--start 3", "--end 3 must be greater than the start time, 3"},
+      {lake + "--print 4", "--print 4 is longer than the span, 3"},
+      {lake + "--snapshot -1", "--snapshot -1 must lie from 0 to the span"},
+      {examples + "two_compartments.net --end 3 --follow 1", "ecodyn tabulates all of them"},
+      {examples + "two_compartments.net --end 3 --index 2", "there is no description 2"},
+  };
+  for (const auto& c : refused) {
+    std::filesystem::remove_all("out");
+    const RunResult r = run_runner(dir.path(), c.args + " --dir out");
+    EXPECT_EQ(2, r.status) << c.args;
+    EXPECT_THAT(r.err, HasSubstr(c.message)) << c.args;
+    EXPECT_FALSE(file_exists("out/fort.8")) << c.args;
+  }
+  // A directory in use is left alone unless --force is given.
+  const std::string two = examples + "two_compartments.net --end 3 --dir out";
+  std::filesystem::create_directory("out");
+  write_file("out/notes", "mine");
+  EXPECT_EQ(2, run_runner(dir.path(), two).status);
+  EXPECT_FALSE(file_exists("out/fort.7"));
+  EXPECT_EQ(0, run_runner(dir.path(), two + " --force").status);
+  EXPECT_EQ("mine", read_file("out/notes"));
+}
+
+TEST(Runner, ExitsWithEcodynsStatusAndShowsTheEndOfItsTerminal) {
+  ScratchDir dir;
+  std::string network = read_file(examples + "two_compartments.net");
+  network.replace(network.find("       10.0000"), 14, "        0.0000");
+  write_file("zero.net", network);
+  const RunResult r = run_runner(dir.path(), "zero.net --end 3");
+  EXPECT_EQ(1, r.status);
+  EXPECT_THAT(r.err, HasSubstr("ecodyn ended with status 1 in zero"));
+  EXPECT_THAT(r.err, HasSubstr("BIOMASSES MUST BE GREATER THAN ZERO."));
+}
+
+}  // namespace
