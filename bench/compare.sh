@@ -27,14 +27,17 @@ if [[ ! -x $work/base-$base_rev/build/ecodyn ]]; then
   cmake -S "$work/base-$base_rev/src" -B "$work/base-$base_rev/build" -DBUILD_TESTING=OFF >/dev/null
   cmake --build "$work/base-$base_rev/build" -j"$jobs" --target ecodyn >/dev/null
 fi
-cmake -S "$src" -B "$work/current" -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$work/current" -j"$jobs" --target ecodyn ecodyn_bench >/dev/null
+# One build of the current tree per source folder: a build folder belongs
+# to the sources it was configured for.
+current=$work/current-$(printf '%s' "$src" | md5sum | cut -c1-12)
+cmake -S "$src" -B "$current" -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$current" -j"$jobs" --target ecodyn ecodyn_bench >/dev/null
 before=$work/base-$base_rev/build/ecodyn
-after=$work/current/ecodyn
+after=$current/ecodyn
 
 echo "derivs, CPU time per call (ns), best of $runs"
 printf '%-28s %4s %9s %9s %7s %13s\n' network type literal fast ratio blocks
-"$work/current/bench/ecodyn_bench" --benchmark_filter='^derivs/' --benchmark_min_time=0.1 \
+"$current/bench/ecodyn_bench" --benchmark_filter='^derivs/' --benchmark_min_time=0.1 \
     --benchmark_repetitions="$runs" --benchmark_format=csv 2>/dev/null | grep -v '_mean\|_median\|_stddev\|_cv' |
   awk -F, '
     NR == 1 { for (c = 1; c <= NF; ++c) { gsub(/"/, "", $c); col[$c] = c }; next }
