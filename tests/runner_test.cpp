@@ -57,6 +57,31 @@ TEST(Runner, WritesTheDialoguesAnswersWithExactProductsAndRunsThem) {
   EXPECT_EQ("", r.out);
 }
 
+TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
+  ScratchDir dir;
+  const std::string lake = examples + "networks/lake_oneida_pre_zm.net";
+  const RunResult r = run_runner(
+      dir.path(), lake + " --model 1 --end 1 --print 0.5 --dir out --follow "
+                         "'blue-green algae,daphnia pulicaria,daphnia galeata mendotae,leptodora,"
+                         "walleye age 4+, Cormorants ,72' --perturb 'biomass:Walleye Age 4+=x0.5' "
+                         "--perturb 'input:Blue-green Algae=0.5' --perturb 'export:3=0' "
+                         "--perturb 'respiration:cormorants=2' --perturb 'exchange:2,Cormorants=1'");
+  ASSERT_EQ(0, r.status) << r.err;
+  // Compartment 2's biomass is .1891800E+00 in the network file.
+  const std::string answers =
+      "1\n0\n1\n0.5\n0\nY\n1\n2\n0.09459\nY\n2\n63\n0.5\nY\n3\n3\n0\nY\n4\n1\n2\n"
+      "Y\n5\n2 1\n1\nN\n63 48 47 53 2 1 72\n";
+  EXPECT_EQ(answers, read_file("out/answers"));
+  std::filesystem::create_directory("by_hand");
+  std::filesystem::copy_file(lake, "by_hand/fort.7");
+  const RunResult h = run_ecodyn(dir.file("by_hand"), answers);
+  ASSERT_EQ(0, h.status);
+  EXPECT_EQ(h.out, read_file("out/terminal.txt"));
+  for (const char* f : {"fort.8", "fort.18"}) {
+    EXPECT_EQ(read_file(std::string("by_hand/") + f), read_file(std::string("out/") + f)) << f;
+  }
+}
+
 TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
   ScratchDir dir;
   RunResult r = run_runner(dir.path(), examples + "grazing_chain.net --model 1,3 --end 50 "
@@ -93,6 +118,7 @@ TEST(Runner, RefusesWhatTheDialogueWouldRefuseBeforeRunning) {
       {lake + "--perturb 'biomass:75=2'", "compartment 75 is out of range 1 to 74"},
       {lake + "--perturb 'carbon:1=2'", "unknown kind 'carbon'"},
       {lake + "--perturb 'input:1=-2'", "is not a value of 0 or more"},
+      {lake + "--perturb 'export:1=x'", "'' is not a factor of 0 or more"},
       {lake + "--start 3", "--end 3 must be greater than the start time, 3"},
       {lake + "--print 4", "--print 4 is longer than the span, 3"},
       {lake + "--snapshot -1", "--snapshot -1 must lie from 0 to the span"},
