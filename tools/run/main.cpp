@@ -504,33 +504,43 @@ int main(int argc, char** argv) {
 
   CLI::App app{description, "ecodyn-run"};
   Options o;
-  app.add_option("NETWORK", o.network, "network file or snapshot file to run")->required();
+  app.add_option("NETWORK", o.network, "network file or snapshot file to run")
+      ->type_name("FILE")
+      ->required();
   app.add_option("--model", o.models, "model types, one cycle each: 1 generic predator control, "
                                       "2 linear donor control, 3 damped Lotka-Volterra")
       ->delimiter(',')
       ->check(CLI::Range(1, 3))
+      ->type_name("LIST")
       ->allow_extra_args(false)
       ->capture_default_str();
-  app.add_option("--start", o.start, "start time (default 0; a snapshot starts at its own time)");
-  app.add_option("--end", o.end, "end time")->required();
-  app.add_option("--print", o.print, "print interval (default: a hundredth of the span)");
-  app.add_option("--snapshot", o.snapshot, "snapshot interval (default 0: a snapshot at the end)");
+  app.add_option("--start", o.start, "start time (default 0; a snapshot starts at its own time)")
+      ->type_name("T");
+  app.add_option("--end", o.end, "end time")->type_name("T")->required();
+  app.add_option("--print", o.print, "print interval (default: a hundredth of the span)")
+      ->type_name("DT");
+  app.add_option("--snapshot", o.snapshot, "snapshot interval (default 0: a snapshot at the end)")
+      ->type_name("DT");
   app.add_option("--follow", o.follow,
                  "the 7 compartments to tabulate, numbers or names separated by commas "
-                 "(networks of more than 7 compartments; default 1 to 7)");
+                 "(networks of more than 7 compartments; default 1 to 7)")
+      ->type_name("LIST");
   app.add_option("--perturb", o.perturb, "a change before the run: KIND:COMPARTMENT=VALUE or "
                                          "KIND:COMPARTMENT=xFACTOR (repeatable)")
+      ->type_name("SPEC")
       ->allow_extra_args(false);
   CLI::Option* index =
       app.add_option("--index", o.index, "run this description of the file, from 1")
           ->check(CLI::PositiveNumber);
-  app.add_option("--time", o.time, "run the snapshot at this time")->excludes(index);
+  app.add_option("--time", o.time, "run the snapshot at this time")->type_name("T")->excludes(index);
   app.add_option("--dir", o.dir, "directory of the run (default: the network file's name "
-                                 "without extension)");
+                                 "without extension)")
+      ->type_name("DIR");
   app.add_flag("--force", o.force, "run in a directory that is not empty");
   app.add_flag("--csv", o.csv, "also write the tables as fort.8.csv");
   app.add_flag("--plot", o.plot, "also draw the tables as fort.8.svg");
-  app.add_option("--ecodyn", o.ecodyn, "the ecodyn to run (default: the one beside ecodyn-run)");
+  app.add_option("--ecodyn", o.ecodyn, "the ecodyn to run (default: the one beside ecodyn-run)")
+      ->type_name("PROGRAM");
   app.set_version_flag("--version", std::string("ecodyn-run ") + ECODYN_VERSION);
   app.footer(footer);
   try {
