@@ -7,21 +7,29 @@
 
 namespace ecodyn {
 
+Balance balance_of(int ncomp, const Vector& inputs, const Vector& exports,
+                   const Vector& respirations, const Matrix& exchange, float tolerance) {
+  Balance b;
+  for (int i = 1; i <= ncomp; ++i) {
+    b.inflow(i) = inputs(i);
+    b.outflow(i) = exports(i) + respirations(i);
+    for (int k = 1; k <= ncomp; ++k) {
+      b.inflow(i) = b.inflow(i) + exchange(k, i);
+      b.outflow(i) = b.outflow(i) + exchange(i, k);
+    }
+    b.imbalance(i) = b.inflow(i) - b.outflow(i);
+    if (std::fabs(b.imbalance(i)) < tolerance) b.imbalance(i) = 0.0f;
+  }
+  return b;
+}
+
 void check_balance(Network& net) {
   const int ncomp = konsts.ncomp;
-  Vector inflow, outflow, imbalance;
+  const Balance b = balance_of(ncomp, konsts.inputs, net.exports, net.respirations, net.exchange,
+                               net.balance_tolerance);
+  const Vector &inflow = b.inflow, &outflow = b.outflow, &imbalance = b.imbalance;
   float total = 0.0f;
-  for (int i = 1; i <= ncomp; ++i) {
-    inflow(i) = konsts.inputs(i);
-    outflow(i) = net.exports(i) + net.respirations(i);
-    for (int k = 1; k <= ncomp; ++k) {
-      inflow(i) = inflow(i) + net.exchange(k, i);
-      outflow(i) = outflow(i) + net.exchange(i, k);
-    }
-    imbalance(i) = inflow(i) - outflow(i);
-    if (std::fabs(imbalance(i)) < net.balance_tolerance) imbalance(i) = 0.0f;
-    total = total + std::fabs(imbalance(i));
-  }
+  for (int i = 1; i <= ncomp; ++i) total = total + std::fabs(imbalance(i));
 
   if (total > 0.0f) {
     fio::write(fio::terminal, "(/,1X,'INPUT NETWORK IS NOT BALANCED TO YOUR SPECIFICATIONS.',/)");

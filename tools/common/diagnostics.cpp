@@ -1,6 +1,8 @@
 #include "diagnostics.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "fio/fio.h"
 
@@ -19,9 +21,37 @@ void message(const std::string& file, int line, const char* kind, const std::str
 
 }  // namespace
 
-void Diagnostics::warn(int line, const std::string& text) {
+void Diagnostics::warn(const std::string& kind, int line, const std::string& text) {
   ++warnings_;
-  message(file_, line, "warning: ", text);
+  if (shown_ == Warnings::each) message(file_, line, "warning: ", text);
+  if (shown_ != Warnings::summary) return;
+  auto k = std::find_if(kinds_.begin(), kinds_.end(), [&](const Kind& c) { return c.name == kind; });
+  if (k == kinds_.end()) k = kinds_.insert(kinds_.end(), Kind{kind, 0, {}, line, text});
+  ++k->count;
+  if (line > 0) k->lines.insert(line);
+}
+
+void Diagnostics::summarize() {
+  constexpr std::size_t lines_named = 3;
+  for (const Kind& k : kinds_) {
+    if (k.count == 1) {
+      message(file_, k.first_line, "warning: ", k.first_text);
+      continue;
+    }
+    std::string where;
+    std::size_t named = 0;
+    for (const int line : k.lines) {
+      if (named == lines_named) {
+        where += ", ...";
+        break;
+      }
+      where += (named++ > 0 ? ", " : "") + std::to_string(line);
+    }
+    if (!where.empty()) where = (k.lines.size() == 1 ? "line " : "lines ") + where + "; ";
+    message(file_, 0, "warning: ",
+            std::to_string(k.count) + " " + k.name + " (" + where + "--verbose lists each)");
+  }
+  kinds_.clear();
 }
 
 void Diagnostics::error(int line, const std::string& text) const { message(file_, line, "", text); }

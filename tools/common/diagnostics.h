@@ -3,8 +3,10 @@
 // the input file and, where there is one, the line.
 #pragma once
 
+#include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace ecodyn::tools {
 
@@ -18,15 +20,30 @@ class InputError : public std::runtime_error {
   int line_;
 };
 
+// Which warnings are written: each one as it comes, one summary line per
+// kind, or none.
+enum class Warnings { each, summary, none };
+
 class Diagnostics {
  public:
   // file: the input as the messages name it.
-  explicit Diagnostics(std::string file) : file_(std::move(file)) {}
+  explicit Diagnostics(std::string file, Warnings shown = Warnings::each)
+      : file_(std::move(file)), shown_(shown) {}
 
   const std::string& file() const { return file_; }
+  Warnings shown() const { return shown_; }
 
-  // Writes "PROGRAM: FILE, line N: warning: text".
-  void warn(int line, const std::string& text);
+  // Warns of one thing of a kind, the kind said in the plural for the
+  // summary ("values lose digits"). Writes "PROGRAM: FILE, line N: warning:
+  // text" at once when each warning is shown; otherwise keeps it for
+  // summarize().
+  void warn(const std::string& kind, int line, const std::string& text);
+
+  // Writes, when warnings are summarized, one line for each kind in the
+  // order the kinds first came: a kind warned of once as that warning,
+  // otherwise "PROGRAM: FILE: warning: COUNT KIND (lines A, B, C, ...;
+  // --verbose lists each)".
+  void summarize();
 
   // Writes "PROGRAM: FILE, line N: text" for an error.
   void error(int line, const std::string& text) const;
@@ -34,8 +51,18 @@ class Diagnostics {
   int warnings() const { return warnings_; }
 
  private:
+  struct Kind {
+    std::string name;
+    int count = 0;
+    std::set<int> lines;
+    int first_line = 0;
+    std::string first_text;
+  };
+
   std::string file_;
+  Warnings shown_;
   int warnings_ = 0;
+  std::vector<Kind> kinds_;
 };
 
 // Writes "PROGRAM: text" to standard error; PROGRAM is the name given to

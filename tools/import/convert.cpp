@@ -1,8 +1,12 @@
 #include "convert.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
+#include "network/balance.h"
+#include "network/loader.h"
 #include "number.h"
 
 namespace ecodyn::import {
@@ -38,22 +42,27 @@ float single(const SourceValue& v, const std::string& what, Diagnostics& diagnos
   }
   const float f = static_cast<float>(v.value);
   if (f == 0.0f && v.value != 0.0) {
-    diagnostics.warn(v.line, what + " (" + v.text +
-                                 ") is too small for single precision and is written as zero");
+    diagnostics.warn("values are too small for single precision and are written as zero", v.line,
+                     what + " (" + v.text + ") is too small for single precision and is written as zero");
   } else if (f != 0.0f && f < std::numeric_limits<float>::min()) {
-    diagnostics.warn(v.line, what + " (" + v.text +
-                                 ") is below the range of single precision and is written as " +
+    diagnostics.warn("values are below the range of single precision", v.line,
+                     what + " (" + v.text + ") is below the range of single precision and is written as " +
                                  e14_7(f));
   } else if (significant_digits(v.text) > digits_held) {
     // Seven digits read back give the single-precision value nearest to
     // them, so a value of seven digits or fewer comes through unchanged.
-    diagnostics.warn(v.line, what + " (" + v.text +
-                                 ") has more than seven significant digits "
+    diagnostics.warn("values have more than seven significant digits and lose the others", v.line,
+                     what + " (" + v.text + ") has more than seven significant digits "
                                  "and is written as " +
                                  e14_7(f));
   }
   return f;
 }
+
+// Returns the value ecodyn reads from the seven digits written for v: the
+// decimal number goes through double precision and is stored as single
+// precision, as in the formatted-input run-time.
+float as_read_back(float v) { return static_cast<float>(std::strtod(e14_7(v).c_str(), nullptr)); }
 
 }  // namespace
 
@@ -65,7 +74,7 @@ ImportedNetwork convert(const ScorNetwork& scor, Diagnostics& diagnostics) {
 
   const std::string title = cut(scor.title, title_width, rest);
   if (!rest.empty()) {
-    diagnostics.warn(scor.title_line, "the title is cut to " + std::to_string(title_width) +
+    diagnostics.warn("titles are cut", scor.title_line, "the title is cut to " + std::to_string(title_width) +
                                           " characters; '" + rest + "' is dropped");
   }
   fill_row(net.names.rows[0], title, title_width);
@@ -73,7 +82,8 @@ ImportedNetwork convert(const ScorNetwork& scor, Diagnostics& diagnostics) {
   for (int i = 1; i <= scor.ncomp; ++i) {
     const std::string name = cut(scor.names[i - 1], name_width, rest);
     if (!rest.empty()) {
-      diagnostics.warn(scor.name_lines[i - 1], "the name of compartment " + std::to_string(i) +
+      diagnostics.warn("names are cut to " + std::to_string(name_width) + " characters",
+                       scor.name_lines[i - 1], "the name of compartment " + std::to_string(i) +
                                                    " is cut to " + std::to_string(name_width) +
                                                    " characters, '" + name + "'; '" + rest +
                                                    "' is dropped");
@@ -91,6 +101,32 @@ ImportedNetwork convert(const ScorNetwork& scor, Diagnostics& diagnostics) {
         single(v, "the flow from " + std::to_string(i) + " to " + std::to_string(j), diagnostics);
   }
   return net;
+}
+
+
+Imbalance largest_imbalance(const ImportedNetwork& net) {
+  std::array<Vector, section_count> v;
+  Matrix flows;
+  for (int s = 0; s < section_count; ++s) {
+    for (int i = 1; i <= net.ncomp; ++i) v[s](i) = as_read_back(net.vectors[s](i));
+  }
+  for (int i = 1; i <= net.ncomp; ++i) {
+    for (int j = 1; j <= net.ncomp; ++j) flows(i, j) = as_read_back(net.flows(i, j));
+  }
+  const Balance b = balance_of(net.ncomp, v[inputs], v[exports], v[respirations], flows, 0.0f);
+  Imbalance largest;
+  for (int i = 1; i <= net.ncomp; ++i) {
+    if (std::fabs(b.imbalance(i)) > largest.magnitude) largest = {std::fabs(b.imbalance(i)), i};
+  }
+  return largest;
+}
+
+std::optional<int> passing_balance_digits(float imbalance) {
+  for (int digits = 99; digits >= -9; --digits) {
+    // 0 selects the default tolerance, that of 4.
+    if (digits != 0 && imbalance < balance_tolerance(digits)) return digits;
+  }
+  return std::nullopt;
 }
 
 }  // namespace ecodyn::import

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "common/diagnostics.h"
 #include "network/arrays.h"
@@ -25,5 +26,21 @@ struct ImportedNetwork {
 // of every value that the network file cannot show to all its digits;
 // throws InputError for a value beyond single precision.
 ImportedNetwork convert(const ScorNetwork& scor, Diagnostics& diagnostics);
+
+// The compartment whose inflows and outflows differ the most, and by how
+// much (0 and compartment 0 when none differ).
+struct Imbalance {
+  float magnitude = 0.0f;
+  int compartment = 0;
+};
+
+// Returns the largest imbalance as ecodyn's balance check finds it in the
+// network file written: on the values as ecodyn reads them back from their
+// seven digits, summed in single precision in ecodyn's order.
+Imbalance largest_imbalance(const ImportedNetwork& net);
+
+// Returns the largest balance_digits (the smallest tolerance) with which
+// ecodyn finds the imbalance balanced, or nothing when none in -9 to 99 does.
+std::optional<int> passing_balance_digits(float imbalance);
 
 }  // namespace ecodyn::import

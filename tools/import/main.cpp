@@ -10,6 +10,7 @@
 #include "convert.h"
 #include "common/diagnostics.h"
 #include "fio/fio.h"
+#include "network/loader.h"
 #include "network_output.h"
 #include "common/output_file.h"
 #include "scor_reader.h"
@@ -18,6 +19,7 @@ namespace {
 
 using namespace ecodyn::import;
 using ecodyn::tools::OutputFile;
+using ecodyn::tools::Warnings;
 
 constexpr int exit_failure = fio::exit_bad_io;
 // Any unit but the terminal's and ecodyn's own.
@@ -46,6 +48,26 @@ std::optional<std::string> slurp(const std::string& path) {
   return text;
 }
 
+// Tells, when ecodyn will find the network not balanced, by how much and
+// which balance_digits would pass.
+void note_imbalance(const ImportedNetwork& net, int digits, Diagnostics& diagnostics) {
+  const Imbalance largest = largest_imbalance(net);
+  const float tolerance = ecodyn::balance_tolerance(digits);
+  if (largest.magnitude == 0.0f || largest.magnitude < tolerance) return;
+  std::string name(net.names.name(largest.compartment)[0].data(), name_width);
+  name.erase(name.find_last_not_of(' ') + 1);
+  const std::optional<int> passing = passing_balance_digits(largest.magnitude);
+  char text[400];
+  std::snprintf(text, sizeof text,
+                "the largest imbalance, %.7g in compartment %d (%s), %s the tolerance %g: ecodyn "
+                "will report the network NOT BALANCED; %s",
+                largest.magnitude, largest.compartment, name.c_str(),
+                largest.magnitude > tolerance ? "exceeds" : "equals", tolerance,
+                passing ? ("--balance-digits " + std::to_string(*passing) + " would pass").c_str()
+                        : "no --balance-digits would pass");
+  diagnostics.warn("imbalances", 0, text);
+}
+
 constexpr const char* description =
     "Converts a steady-state flow network from the SCOR exchange format into a network file "
     "for ecodyn.";
@@ -64,8 +86,14 @@ are lines beginning with # before the title.
 
 Warnings go to standard error for titles cut to 78 characters, names cut to
 25, values that lose digits in the seven significant digits of the network
-file, and entries given twice (the later one is kept). Any error leaves no
-output file (an existing one is kept as it was).
+file, and entries given twice (the later one is kept): one line for each kind,
+with the count and the first lines affected (--verbose: every warning;
+--quiet: none). Then the importer checks the balance of every compartment as
+ecodyn will, in single precision on the values written; when the largest
+imbalance is not below the tolerance of --balance-digits, it says so and
+names the largest --balance-digits with which ecodyn would find the network
+balanced. Any error leaves no output file (an existing one is kept as it
+was).
 
 Exit status: 0 when the network was written (warnings or not), 2 otherwise.)";
 
@@ -85,6 +113,11 @@ int main(int argc, char** argv) {
                      "balanced when inflow and outflow differ by less than 10^(1-N) flow units "
                      "(default blank, that is 0.001)")
           ->check(CLI::Range(-9, 99));
+  bool verbose = false, quiet = false;
+  CLI::Option* verbose_option =
+      app.add_flag("--verbose", verbose, "write every warning, not one line for each kind");
+  app.add_flag("--quiet", quiet, "write no warnings and no balance note, only errors")
+      ->excludes(verbose_option);
   app.set_version_flag("--version", std::string("ecodyn-import ") + ECODYN_VERSION);
   app.footer(footer);
   try {
@@ -98,14 +131,20 @@ int main(int argc, char** argv) {
   return fio::run([&] {
     const auto text = slurp(input);
     if (!text) return exit_failure;
-    Diagnostics diagnostics(input == "-" ? "standard input" : input);
+    Diagnostics diagnostics(input == "-" ? "standard input" : input,
+                            quiet     ? Warnings::none
+                            : verbose ? Warnings::each
+                                      : Warnings::summary);
     ImportedNetwork net;
     try {
       net = convert(read_scor(*text, diagnostics), diagnostics);
     } catch (const InputError& e) {
+      diagnostics.summarize();
       diagnostics.error(e.line(), e.what());
       return exit_failure;
     }
+    if (!quiet) note_imbalance(net, balance_digits.value_or(0), diagnostics);
+    diagnostics.summarize();
 
     if (output.empty() || output == "-") {
       write_network(fio::terminal, net, balance_digits);

@@ -7,6 +7,9 @@
 namespace ecodyn::import {
 namespace {
 
+// The kind of warning for an entry given twice, as a summary counts it.
+constexpr const char* given_twice = "entries are given twice (the later one is kept)";
+
 struct Line {
   int number;        // from 1, as an editor counts
   std::string text;  // without its line end
@@ -272,7 +275,7 @@ class Reader {
       }
       const SourceValue v = value_of(*line, t[1], entry_name(s, *i));
       if (const auto old = entries.find(*i); old != entries.end()) {
-        diagnostics_.warn(line->number,
+        diagnostics_.warn(given_twice, line->number,
                           "compartment " + std::to_string(*i) + " appears again in the " + section +
                               " section (first on line " + std::to_string(old->second.line) +
                               "); the value of this line is kept");
@@ -301,7 +304,7 @@ class Reader {
       const SourceValue v = value_of(
           *line, t[2], "the flow from " + std::to_string(*i) + " to " + std::to_string(*j));
       if (const auto old = net_.flows.find({*i, *j}); old != net_.flows.end()) {
-        diagnostics_.warn(line->number, "the flow from " + std::to_string(*i) + " to " +
+        diagnostics_.warn(given_twice, line->number, "the flow from " + std::to_string(*i) + " to " +
                                             std::to_string(*j) + " appears again (first on line " +
                                             std::to_string(old->second.line) +
                                             "); the value of this line is kept");
