@@ -527,7 +527,7 @@ int main(int argc, char** argv) {
       ->type_name("LIST");
   app.add_option("--perturb", o.perturb, "a change before the run: KIND:COMPARTMENT=VALUE or "
                                          "KIND:COMPARTMENT=xFACTOR (repeatable)")
-      ->type_name("SPEC")
+      ->type_name("CHANGE")
       ->allow_extra_args(false);
   CLI::Option* index =
       app.add_option("--index", o.index, "run this description of the file, from 1")

@@ -100,15 +100,15 @@ int find_compartment(const std::vector<std::string>& names, const std::string& t
                       " compartments; give one of them by number:" + listing(names, found));
 }
 
-Perturbation parse_perturbation(const std::string& spec, const std::vector<std::string>& names) {
-  const std::string what = "--perturb \"" + spec + "\"";
-  const std::size_t colon = spec.find(':');
-  const std::size_t equals = spec.rfind('=');
+Perturbation parse_perturbation(const std::string& change, const std::vector<std::string>& names) {
+  const std::string what = "--perturb \"" + change + "\"";
+  const std::size_t colon = change.find(':');
+  const std::size_t equals = change.rfind('=');
   if (colon == std::string::npos || equals == std::string::npos || equals < colon) {
     throw ScenarioError(what + ": expected KIND:COMPARTMENT=VALUE or KIND:COMPARTMENT=xFACTOR");
   }
   static const char* const kinds[] = {"biomass", "input", "export", "respiration", "exchange"};
-  const std::string kind = lower(trimmed(spec.substr(0, colon)));
+  const std::string kind = lower(trimmed(change.substr(0, colon)));
   Perturbation p;
   int k = 0;
   while (k < 5 && kind != kinds[k]) ++k;
@@ -118,7 +118,7 @@ Perturbation parse_perturbation(const std::string& spec, const std::vector<std::
   }
   p.kind = static_cast<Kind>(k + 1);
 
-  const std::string where = spec.substr(colon + 1, equals - colon - 1);
+  const std::string where = change.substr(colon + 1, equals - colon - 1);
   if (p.kind == Kind::exchange) {
     const std::size_t comma = where.find(',');
     if (comma == std::string::npos) {
@@ -130,7 +130,7 @@ Perturbation parse_perturbation(const std::string& spec, const std::vector<std::
     p.i = find_compartment(names, where, what);
   }
 
-  std::string value = trimmed(spec.substr(equals + 1));
+  std::string value = trimmed(change.substr(equals + 1));
   p.factor = !value.empty() && (value[0] == 'x' || value[0] == 'X' || value[0] == '*');
   if (p.factor) value.erase(0, 1);
   const std::optional<float> v = parse_real(value);

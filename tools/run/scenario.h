@@ -46,7 +46,7 @@ struct Perturbation {
 };
 
 // Parses one --perturb against the network's compartment names.
-Perturbation parse_perturbation(const std::string& spec, const std::vector<std::string>& names);
+Perturbation parse_perturbation(const std::string& change, const std::vector<std::string>& names);
 
 // Returns whether a perturbation changes a model coefficient (whose old
 // value exists only once the coefficients are derived).
