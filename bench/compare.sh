@@ -5,6 +5,7 @@
 #
 #   bash bench/compare.sh            # before = commit b2c7b6d
 #   BASE=<rev> RUNS=5 bash bench/compare.sh
+#   CURRENT=build bash bench/compare.sh   # time an existing optimized build
 #
 # Builds the current tree and the base revision (from `git archive`, the
 # repository is not touched) in $WORK, default /tmp/ecodyn-compare. Times
@@ -27,10 +28,11 @@ if [[ ! -x $work/base-$base_rev/build/ecodyn ]]; then
   cmake -S "$work/base-$base_rev/src" -B "$work/base-$base_rev/build" -DBUILD_TESTING=OFF >/dev/null
   cmake --build "$work/base-$base_rev/build" -j"$jobs" --target ecodyn >/dev/null
 fi
-# One build of the current tree per source folder: a build folder belongs
-# to the sources it was configured for.
-current=$work/current-$(printf '%s' "$src" | md5sum | cut -c1-12)
-cmake -S "$src" -B "$current" -DBUILD_TESTING=OFF >/dev/null
+# One build of the current tree per source folder (a build folder belongs
+# to the sources it was configured for), or the optimized build $CURRENT
+# of this tree when it is given.
+current=${CURRENT:-$work/current-$(printf '%s' "$src" | md5sum | cut -c1-12)}
+[[ -n ${CURRENT:-} ]] || cmake -S "$src" -B "$current" -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$current" -j"$jobs" --target ecodyn ecodyn_bench >/dev/null
 before=$work/base-$base_rev/build/ecodyn
 after=$current/ecodyn
