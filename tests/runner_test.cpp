@@ -55,6 +55,7 @@ TEST(Runner, WritesTheDialoguesAnswersWithExactProductsAndRunsThem) {
   EXPECT_EQ(3, count(read_file("out/fort.18"), "TWO COMPARTMENTS"));
   EXPECT_THAT(read_file("out/terminal.txt"), HasSubstr("    10.000"));
   EXPECT_EQ("", r.out);
+  EXPECT_EQ("", r.err);  // no progress bar but on a terminal
 }
 
 TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
