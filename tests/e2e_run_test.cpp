@@ -218,25 +218,12 @@ TEST(TableTiming, SevenCompartmentsAreAllFollowed) {
                                  "  .400E+01  .500E+01  .600E+01  .700E+01\n     1.000  .100E+01"));
 }
 
-// The plants perturbed to 60 with the given export coefficient, under donor
-// control with a snapshot due at the start.
-std::string exporting(const std::string& coefficient) {
-  return "2\n0\n10\n5\n1\nY\n1\n1\n60\nY\n3\n1\n" + coefficient + "\nN\n";
-}
-
-TEST(SnapshotRange, AnExportBeyondTheLargestFloatStopsBeforeTheSnapshotIsBegun) {
-  const std::string first = "2\n0\n10\n5\n5\nN\n";
-  const std::string first_snapshots = run_on(first).snapshots;
-  const Outcome o = run_on(first + exporting("1e38"), two_compartments_file() + two_compartments_file());
-  EXPECT_EQ(1, o.r.status) << o.r.err;
-  EXPECT_TRUE(o.r.out.ends_with("      .000  .600E+02  .200E+02\n SNAPSHOT VALUE FOR EXPORT  1 IS OUT OF RANGE.\n"));
-  EXPECT_EQ(first_snapshots, o.snapshots);
-}
-
+// The plants perturbed to 60 with an export coefficient of 5e36, a snapshot
+// due at the start (the integration itself may give up).
 TEST(SnapshotRange, AnExportJustInsideTheLargestFloatIsWrittenAndReadsBack) {
   ScratchDir dir;
   write_file("fort.7", two_compartments_file());
-  run_ecodyn(dir.path(), exporting("5e36"));  // the integration itself may give up
+  run_ecodyn(dir.path(), "2\n0\n10\n5\n1\nY\n1\n1\n60\nY\n3\n1\n5e36\nN\n");
   const std::string snapshot = read_file("fort.18");
   ASSERT_THAT(snapshot, HasSubstr("\n  1  .3000000E+39  .5000000E+37\n"));
   write_file("fort.7", snapshot);

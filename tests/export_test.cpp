@@ -21,6 +21,11 @@ using testing::Not;
 using testing::StartsWith;
 
 const std::string examples = examples_dir + "networks/";
+// The eight published networks of examples/networks/.
+const char* const published_networks[] = {
+    "cone_spring", "oyster_reef", "silver_springs", "baltic_sea_aggregated",
+    "crystal_river_creek_control", "chesapeake_bay_mesohaline", "cypress_wetland_wet_season",
+    "lake_oneida_pre_zm"};
 
 RunResult run_export(const std::string& dir, const std::string& args) {
   return run(ECODYN_EXPORT_BINARY, dir, "", args);

@@ -41,12 +41,6 @@ RunResult run(const std::string& program, const std::string& dir, const std::str
 std::pair<int, std::string> shell(const std::string& dir, const std::string& command);
 
 inline const std::string examples_dir = ECODYN_SOURCE_DIR "/examples/";
-// The eight published networks of examples/networks/.
-inline const char* const published_networks[] = {
-    "cone_spring", "oyster_reef", "silver_springs", "baltic_sea_aggregated",
-    "crystal_river_creek_control", "chesapeake_bay_mesohaline", "cypress_wetland_wet_season",
-    "lake_oneida_pre_zm"};
-
 // Runs ecodyn in dir (with its fort.7 already there).
 inline RunResult run_ecodyn(const std::string& dir, const std::string& answers) {
   return run(ECODYN_BINARY, dir, answers);
