@@ -7,10 +7,12 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 #include "model/coefficients.h"
 #include "model/derivs.h"
 #include "model/snapshot.h"
+#include "run/simulation.h"
 #include "support/model_networks.h"
 #include "support/records.h"
 #include "support/scratch.h"
@@ -160,6 +162,25 @@ TEST_F(Example, BiomassNotPositiveStops) {
   example(1);
   EXPECT_ERROR_STOP(rates_at(0.0f, 20.0f), " BIOMASS DRIVEN NEGATIVE.\n");   // living
   EXPECT_ERROR_STOP(rates_at(10.0f, -1.0f), " BIOMASS DRIVEN NEGATIVE.\n");  // non-living
+}
+
+// A front end watching a run is told of each row and extinction with its
+// cycle; a biomass below the threshold goes extinct at the first step, 0.001.
+TEST_F(Example, ObserverIsToldOfRowsAndExtinctionsOfItsCycle) {
+  using Event = std::tuple<int, float, int>;
+  struct Events : Observer {
+    void row(int cycle, float t, const Vector&) override { seen.emplace_back(cycle, t, 0); }
+    void extinction(int cycle, float t, int k) override { seen.emplace_back(cycle, t, k); }
+    std::vector<Event> seen;
+  } events;
+  Network net = example(2);
+  net.biomass(2) = 5.0e-11f;
+  konsts.cexch(1, 2) = 0.0f;  // nothing flows into the detritus
+  RunParameters run;
+  run.t_end = run.snap_interval = 2.0f;
+  run.print_interval = 1.0f;
+  terminal_output([&] { simulate(net, run, 3, &events); });
+  EXPECT_EQ((std::vector<Event>{{3, 0.0f, 0}, {3, 0.001f, 2}, {3, 1.0f, 0}, {3, 2.0f, 0}}), events.seen);
 }
 
 class Snapshot : public Example {
