@@ -95,7 +95,6 @@ TEST_F(Loading, RefusedRecordStopsWithItsOwnMessage) {
       {"76 compartments", title("TOO MANY") + counts(76), compartments_error,
        title_line("TOO MANY") + " NUMBER OF COMPARTMENTS IS   76\n"},
       {"malformed counts", title("COUNTS") + "  3ab\n", compartments_error, title_line("COUNTS")},
-      {"malformed time", title("COUNTS") + "  1  0  0    1x.000\n", compartments_error},
       {"malformed title", std::string(78, 'T') + "XY\n" + counts(1), "0 ERROR IN TITLE\n", ""},
       {"negative input, listed", two + rec(2, "-1.") + rec(0) + "\n\n\n",
        "0 ERROR INPUT VECTOR CANNOT BE LESS THAN 0\n",

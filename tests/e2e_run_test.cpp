@@ -338,12 +338,4 @@ TEST(Terminal, AnInterruptLeavesTheReportWithAllWrittenToIt) {
   }
 }
 
-TEST(Terminal, LastLinesWithoutLineEndAreRead) {
-  std::string network = two_compartments_file();
-  network.pop_back();  // the matrix terminator ends the file without a line end
-  const Outcome o = run_on("2\n0\n10\n10\n0\nN", network);  // and so does "N"
-  EXPECT_EQ(0, o.r.status) << o.r.err;
-  EXPECT_THAT(o.r.out, HasSubstr("    10.000  .100E+02  .200E+02\n"));
-}
-
 }  // namespace
