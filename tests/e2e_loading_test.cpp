@@ -1,6 +1,5 @@
-// Loading networks with the real program in a scratch directory: the echo
-// listing in fort.8, the messages and exit statuses of the stops, and the
-// diagnostics for files that cannot be read.
+// Loading networks with the real program: the echo listing in fort.8, the
+// messages and exit statuses of the stops, files that cannot be read.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -72,28 +71,6 @@ TEST_F(Loading, FilesThatEndQuietlyOrCannotBeRead) {
   }
 }
 
-// Each network gets its own cycle; every list may end at a blank line. (The
-// listing itself is in the stored reports of examples_test.)
-TEST_F(Loading, TwoNetworksInOneFile) {
-  const std::string lake = title("LAKE") + counts(2) + "ALGAE\nZOOPLANKTON\n" + rec(1, "20.") +
-                           rec(2, "30.") + rec(-1) + rec(1, "10.") + rec(-1) + rec(2, "1.") +
-                           rec(-1) + rec(1, "4.") + rec(2, "5.") + rec(-1) + mrec(1, 2, "6.") +
-                           mrec(-1, -1);
-  const std::string pond = title("POND") + counts(1) + "FISH\n" + rec(1, "1.") + "\n" +
-                           rec(1, "2.") + "\n\n" + rec(1, "2.") + "\n\n";
-  const std::string answers = "2\n0\n10\n5\n0\nN\n";
-  const RunResult r = run(lake + pond, answers + answers);
-  EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_THAT(report(), HasSubstr(title_line("LAKE")));
-  EXPECT_THAT(report(), HasSubstr(title_line("POND")));
-  const std::string lake_times =
-      " SHORTEST THROUGHPUT TIME IS  .2000E+01 IN  1\n  LONGEST THROUGHPUT TIME IS  .5000E+01 IN  2\n\n";
-  const std::string pond_times =
-      " SHORTEST THROUGHPUT TIME IS  .5000E+00 IN  1\n  LONGEST THROUGHPUT TIME IS  .5000E+00 IN  1\n\n";
-  EXPECT_EQ(lake_times, r.out.substr(0, lake_times.size()));
-  EXPECT_NE(std::string::npos, r.out.find(pond_times, lake_times.size()));
-}
-
 // A record the program refuses ends it with status 1 and its message on the
 // terminal; what was listed before it stays in the report.
 TEST_F(Loading, RefusedRecordStopsWithItsOwnMessage) {
@@ -118,7 +95,6 @@ TEST_F(Loading, RefusedRecordStopsWithItsOwnMessage) {
       {"76 compartments", title("TOO MANY") + counts(76), compartments_error,
        title_line("TOO MANY") + " NUMBER OF COMPARTMENTS IS   76\n"},
       {"malformed counts", title("COUNTS") + "  3ab\n", compartments_error, title_line("COUNTS")},
-      {"malformed time", title("COUNTS") + "  1  0  0    1x.000\n", compartments_error},
       {"malformed title", std::string(78, 'T') + "XY\n" + counts(1), "0 ERROR IN TITLE\n", ""},
       {"negative input, listed", two + rec(2, "-1.") + rec(0) + "\n\n\n",
        "0 ERROR INPUT VECTOR CANNOT BE LESS THAN 0\n",
@@ -156,22 +132,6 @@ TEST_F(Loading, RefusedRecordStopsWithItsOwnMessage) {
     EXPECT_EQ("", r.err);
     EXPECT_THAT(report(), c.report);
   }
-}
-
-// A snapshot read back is listed like an ordinary network, without its
-// restart columns, and gets no balance report or throughput times.
-TEST_F(Loading, SnapshotIsListedLikeAnOrdinaryNetworkWithoutAnalysis) {
-  const auto network = [](int mtype) {
-    return title("RESTART", " 4") + counts(2, 1, mtype, "5.000") + "PLANTS\nDETRITUS\n" +
-           rec(1, "5.", "4.") + rec(2, "10.", "9.") + rec(-1, "3.") + rec(1, "2.") + rec(-1) +
-           rec(2, "1.", "0.1") + rec(-1) + rec(1, "1.", "0.2") + rec(-1) + mrec(1, 2, "1.", "0.2") +
-           mrec(2, 1, "4.", "0.4") + mrec(-1, -1);
-  };
-  EXPECT_THAT(run(network(0)).out, HasSubstr("THROUGHPUT TIME IS"));
-  const std::string ordinary_listing = report();
-  const RunResult snapshot = run(network(2));
-  EXPECT_EQ(ordinary_listing, report());
-  EXPECT_EQ(" WHICH TYPE MODEL", snapshot.out.substr(0, 17));
 }
 
 }  // namespace

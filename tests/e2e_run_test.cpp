@@ -1,7 +1,6 @@
-// The whole program driven through its terminal dialogue: refusals and their
-// continuations, perturbations, the table's timing, snapshots and restarts;
-// and at a pseudo-terminal and at a pipe, answered only after each prompt
-// has appeared, so that every prompt must be out before its answer is awaited.
+// The whole program through its terminal dialogue: refusals, perturbations,
+// the table's timing, snapshots and restarts; at a pseudo-terminal and a pipe
+// every prompt must be out before its answer is awaited.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,7 +11,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 
 #include "support/records.h"
 #include "support/scratch.h"
@@ -40,23 +38,15 @@ struct Outcome {
   std::string report, snapshots;
 };
 
-// Runs ecodyn on a network file in a fresh directory; with `then`, runs the
-// snapshot file it left with those answers.
-Outcome run_on(const std::string& answers, const std::string& network = two_compartments_file(),
-               const std::string& then = "") {
+// Runs ecodyn on a network in a fresh directory.
+Outcome run_on(const std::string& answers, const std::string& network = two_compartments_file()) {
   ScratchDir dir;
   write_file("fort.7", network);
-  RunResult r = run_ecodyn(dir.path(), answers);
-  if (!then.empty()) {
-    EXPECT_EQ(0, r.status) << r.err;
-    std::filesystem::rename("fort.18", "fort.7");
-    r = run_ecodyn(dir.path(), then);
-  }
+  const RunResult r = run_ecodyn(dir.path(), answers);
   return {r, read_file("fort.8"), read_file("fort.18")};
 }
 
-// The times of the snapshots of the two-compartment network of type t, and
-// of the table rows on the terminal.
+// The times of the snapshots (of type t) and of the table rows.
 std::vector<std::string> snapshot_times(const std::string& snapshots, int type) {
   std::vector<std::string> out;
   for (const auto& l : lines_of(snapshots)) {
@@ -151,19 +141,19 @@ TEST(PerturbationDialogue, OnlyAFirstCharacterYMeansYes) {
   }
 }
 
-// Ten compartments, each fed by an input and losing it by respiration.
-std::string ten_compartments() {
-  std::string s = title("TEN") + counts(10);
-  for (int i = 1; i <= 10; ++i) s += "SPECIES " + std::to_string(i) + "\n";
+// n compartments, each fed by an input and losing it by respiration, at
+// biomass, input and respiration i (or 1).
+std::string uniform(int n, bool by_index) {
+  std::string s = title("UNIFORM") + counts(n) + repeat("C\n", n);
   for (int list = 0; list < 4; ++list) {
-    for (int i = 1; i <= 10; ++i) s += list == 2 ? "" : rec(i, "1.");
+    for (int i = 1; i <= n; ++i) s += list == 2 ? "" : rec(i, by_index ? std::to_string(i) + "." : "1.");
     s += rec(-1);
   }
   return s + mrec(-1, -1);
 }
 
 TEST(SpeciesQuestion, OutOfBoundsEntryAsksForAllSevenAgain) {
-  const RunResult r = run_on("2\n0\n2\n1\n0\nN\n1 2 3 4 5 6 11\n10 1 2 3 4 5 5\n", ten_compartments()).r;
+  const RunResult r = run_on("2\n0\n2\n1\n0\nN\n1 2 3 4 5 6 11\n10 1 2 3 4 5 5\n", uniform(10, false)).r;
   const std::string prompt =
       " CHOOSE EXACTLY 7 SPECIES WHOSE BIOMASSES YOU WISH TO FOLLOW.\n"
       " ENTER THEIR NUMBERS ON A SINGLE LINE HERE.\n";
@@ -222,57 +212,18 @@ TEST(TableTiming, DonorControlFollowsTheClosedFormSolution) {
 
 // Seven compartments are followed without a question; the table is exact.
 TEST(TableTiming, SevenCompartmentsAreAllFollowed) {
-  std::string seven = title("SEVEN") + counts(7) + repeat("C\n", 7);
-  for (int list = 0; list < 4; ++list) {
-    for (int i = 1; i <= 7; ++i) seven += list == 2 ? "" : rec(i, std::to_string(i) + ".");
-    seven += rec(-1);
-  }
-  const Outcome o = run_on("2\n0\n1\n1\n0\nN\n", seven + mrec(-1, -1));
+  const Outcome o = run_on("2\n0\n1\n1\n0\nN\n", uniform(7, true));
   EXPECT_THAT(o.r.out, HasSubstr(perturb_question + "\n    TIME        1         2         3         4"
                                  "         5         6         7\n      .000  .100E+01  .200E+01  .300E+01"
                                  "  .400E+01  .500E+01  .600E+01  .700E+01\n     1.000  .100E+01"));
 }
 
-TEST(Restart, ResumingASnapshotContinuesTheRun) {
-  const std::string perturb = "Y\n1\n1\n5\nN\n";  // plants start at half their biomass
-  const Outcome straight = run_on("1\n0\n10\n1\n0\n" + perturb);
-  const Outcome resumed = run_on("1\n0\n5\n1\n0\n" + perturb, two_compartments_file(), "1\n10\n1\n0\nN\n");
-  ASSERT_EQ(0, resumed.r.status) << resumed.r.err;
-  EXPECT_THAT(resumed.r.out, Not(HasSubstr("THROUGHPUT TIME")));
-  EXPECT_THAT(resumed.r.out, HasSubstr(model_menu + " RESTART AT T =      5.000\n END TIME?\n"));
-  const auto a = last_biomasses(straight.snapshots), b = last_biomasses(resumed.snapshots);
-  EXPECT_NE(5.0, a[0]);  // the run has moved
-  for (int k = 0; k < 2; ++k) EXPECT_NEAR(a[k], b[k], 2e-5 * a[k]);
-}
-
-TEST(Restart, AnotherModelTypeDerivesNewCoefficientsKeepingTheReferenceBiomass) {
-  // Snapshot interval 0.001 puts a snapshot at the restart time itself.
-  const Outcome o = run_on("2\n0\n5\n5\n0\nY\n1\n1\n5\nN\n", two_compartments_file(), "1\n6\n1\n0.001\nN\n");
-  ASSERT_EQ(0, o.r.status) << o.r.err;
-  const auto records = lines_of(o.snapshots);
-  EXPECT_EQ("  2  1  1     5.000", records.at(1));
-  EXPECT_EQ("  .1000000E+02", records.at(4).substr(17, 14));  // bref 10 as loaded
-}
-
-// The plants perturbed to 60 with the given export coefficient, under donor
-// control with a snapshot due at the start.
-std::string exporting(const std::string& coefficient) {
-  return "2\n0\n10\n5\n1\nY\n1\n1\n60\nY\n3\n1\n" + coefficient + "\nN\n";
-}
-
-TEST(SnapshotRange, AnExportBeyondTheLargestFloatStopsBeforeTheSnapshotIsBegun) {
-  const std::string first = "2\n0\n10\n5\n5\nN\n";
-  const std::string first_snapshots = run_on(first).snapshots;
-  const Outcome o = run_on(first + exporting("1e38"), two_compartments_file() + two_compartments_file());
-  EXPECT_EQ(1, o.r.status) << o.r.err;
-  EXPECT_TRUE(o.r.out.ends_with("      .000  .600E+02  .200E+02\n SNAPSHOT VALUE FOR EXPORT  1 IS OUT OF RANGE.\n"));
-  EXPECT_EQ(first_snapshots, o.snapshots);
-}
-
+// The plants perturbed to 60 with an export coefficient of 5e36, a snapshot
+// due at the start (the integration itself may give up).
 TEST(SnapshotRange, AnExportJustInsideTheLargestFloatIsWrittenAndReadsBack) {
   ScratchDir dir;
   write_file("fort.7", two_compartments_file());
-  run_ecodyn(dir.path(), exporting("5e36"));  // the integration itself may give up
+  run_ecodyn(dir.path(), "2\n0\n10\n5\n1\nY\n1\n1\n60\nY\n3\n1\n5e36\nN\n");
   const std::string snapshot = read_file("fort.18");
   ASSERT_THAT(snapshot, HasSubstr("\n  1  .3000000E+39  .5000000E+37\n"));
   write_file("fort.7", snapshot);
@@ -385,14 +336,6 @@ TEST(Terminal, AnInterruptLeavesTheReportWithAllWrittenToIt) {
     EXPECT_EQ(-sig, s.wait_status());
     EXPECT_THAT(read_file("fort.8"), HasSubstr(" EXCHANGE MATRIX")) << sig;
   }
-}
-
-TEST(Terminal, LastLinesWithoutLineEndAreRead) {
-  std::string network = two_compartments_file();
-  network.pop_back();  // the matrix terminator ends the file without a line end
-  const Outcome o = run_on("2\n0\n10\n10\n0\nN", network);  // and so does "N"
-  EXPECT_EQ(0, o.r.status) << o.r.err;
-  EXPECT_THAT(o.r.out, HasSubstr("    10.000  .100E+02  .200E+02\n"));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // exit status stored under examples/expected/NAME/.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,9 +16,7 @@ namespace fs = std::filesystem;
 using namespace ecodyn::test;
 
 struct Example {
-  std::string name;     // NAME.answers
-  std::string answers;  // path of the answer file
-  std::string network;  // path of the network file it runs on
+  std::string name, answers, network;  // NAME of NAME.answers; the paths of both files
 };
 
 // Every NAME.answers runs on the network named by NAME's first word; a
@@ -57,13 +56,10 @@ TEST_P(Examples, GiveTheStoredOutputsByteForByte) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Bundled, Examples, testing::ValuesIn(examples()),
-                         [](const testing::TestParamInfo<Example>& info) {
-                           std::string n = info.param.name;
-                           for (char& c : n) {
-                             if (c == '.') c = '_';
-                           }
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Bundled, Examples, testing::ValuesIn(examples()), [](const auto& info) {
+  std::string n = info.param.name;
+  std::replace(n.begin(), n.end(), '.', '_');
+  return n;
+});
 
 }  // namespace

@@ -1,7 +1,7 @@
-// ecodyn-export on real files: the eight published networks through SCOR and
-// back, a network balanced by a run of ecodyn made a steady state again, the
-// choice of a description in a snapshot file, and inputs it refuses without
-// leaving an output file.
+// ecodyn-import and ecodyn-export on the published networks (each example
+// the import of its SCOR file, and through SCOR and back), a network balanced
+// by a run of ecodyn made a steady state again, the choice of a description
+// in a snapshot file, and inputs refused without leaving an output file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -20,7 +20,12 @@ using testing::HasSubstr;
 using testing::Not;
 using testing::StartsWith;
 
-const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/networks/";
+const std::string examples = examples_dir + "networks/";
+// The eight published networks of examples/networks/.
+const char* const published_networks[] = {
+    "cone_spring", "oyster_reef", "silver_springs", "baltic_sea_aggregated",
+    "crystal_river_creek_control", "chesapeake_bay_mesohaline", "cypress_wetland_wet_season",
+    "lake_oneida_pre_zm"};
 
 RunResult run_export(const std::string& dir, const std::string& args) {
   return run(ECODYN_EXPORT_BINARY, dir, "", args);
@@ -36,35 +41,32 @@ std::map<int, double> biomasses(const std::string& text) {
   return out;
 }
 
-class ExportPublished : public testing::TestWithParam<std::string> {
+class ExportPublished : public testing::TestWithParam<const char*> {
  protected:
   ScratchDir dir;
 };
 
-TEST_P(ExportPublished, SCORExportImportsAsTheSameNetworkFile) {
+TEST_P(ExportPublished, ExampleIsTheImportOfItsSCORFileAndComesBackThroughSCOR) {
   // The balance digits of the example, as scripts/import-examples.sh gives them.
-  const std::string title_record = lines_of(read_file(examples + GetParam() + ".net")).at(0);
-  const std::string digits = title_record.size() > 78 ? title_record.substr(78) : "";
-  const std::string option = digits.empty() ? "" : "--balance-digits " + digits + " ";
+  const std::string network = read_file(examples + GetParam() + ".net");
+  const std::string title_record = network.substr(0, network.find('\n'));
+  const std::string option = title_record.size() > 78 ? "--balance-digits " + title_record.substr(78) + " " : "";
   const std::string scor = "'" + examples + "scor/" + GetParam() + ".txt'";
   ASSERT_EQ(0, run_import(dir.path(), option + scor + " -o first.net").status);
+  EXPECT_EQ(network, read_file("first.net")) << "regenerate with scripts/import-examples.sh";
   RunResult r = run_export(dir.path(), "first.net --scor -o again.scor");
   ASSERT_EQ(0, r.status) << r.err;
   r = run_import(dir.path(), option + "again.scor -o second.net");
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_THAT(r.err, Not(HasSubstr(" cut ")));  // nothing cut or rounded on the way
   EXPECT_THAT(r.err, Not(HasSubstr("digits and")));
-  EXPECT_EQ(read_file("first.net"), read_file("second.net"));
+  EXPECT_EQ(network, read_file("second.net"));
   // An ordinary network comes through --network unchanged.
-  EXPECT_EQ(read_file("first.net"), run_export(dir.path(), "first.net --network").out);
+  EXPECT_EQ(network, run_export(dir.path(), "first.net --network").out);
 }
 
-INSTANTIATE_TEST_SUITE_P(SharedNetworks, ExportPublished,
-                         testing::Values("cone_spring", "oyster_reef", "silver_springs",
-                                         "baltic_sea_aggregated", "crystal_river_creek_control",
-                                         "chesapeake_bay_mesohaline", "cypress_wetland_wet_season",
-                                         "lake_oneida_pre_zm"),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(SharedNetworks, ExportPublished, testing::ValuesIn(published_networks),
+                         [](const auto& info) { return std::string(info.param); });
 
 TEST(ExportBalanced, ABalancingRunBecomesASteadyStateUnderEveryModelType) {
   ScratchDir dir;

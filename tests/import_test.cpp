@@ -1,13 +1,10 @@
 // ecodyn-import on small hand-written SCOR files: the records it writes, the
-// dialects it accepts, the warnings it gives, the errors that leave no output
-// behind and where the output goes; then the eight published networks, each
-// the import of its SCOR file, with ecodyn's balance verdict on it.
+// dialects it accepts, its warnings, the errors that leave no output behind
+// and where the output goes.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -42,16 +39,16 @@ const std::string other_lists = rec(1, ".5000000E+01") + end + rec(1, ".1000000E
                                 matrix_end;
 const std::string two_pools_net = head() + biomass_list + other_lists;
 
-// The two-pool network with line `line` (from 1) replaced, or other line ends.
+// The two-pool network with line `line` (from 1) replaced; a text with other line ends.
 std::string two_pools_changed(int line, const std::string& text) {
   std::string out;
   int n = 0;
   for (const std::string& l : lines_of(two_pools)) out += (++n == line ? text : l) + "\n";
   return out;
 }
-std::string two_pools_ending(const std::string& eol) {
+std::string ending(const std::string& text, const std::string& eol) {
   std::string s;
-  for (char c : two_pools) s += c == '\n' ? eol : std::string(1, c);
+  for (char c : text) s += c == '\n' ? eol : std::string(1, c);
   return s;
 }
 
@@ -76,13 +73,6 @@ class Import : public testing::Test {
       if (e.path().filename() != "in.scor") names.insert(e.path().filename().string());
     }
     return names;
-  }
-  // Runs a shell command in the directory: its status and standard error.
-  std::pair<int, std::string> shell(const std::string& command) {
-    const int raw = std::system(("cd '" + dir.path() + "' && { " + command + "; } 2>errors").c_str());
-    const std::string err = read_file(dir.file("errors"));
-    std::filesystem::remove(dir.file("errors"));
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, err};
   }
   void expect_accepted(const std::vector<Accepted>& cases) {
     for (const Accepted& c : cases) {
@@ -116,21 +106,7 @@ TEST_F(Import, WritesTheNetworkFileToAFileOrStandardOutput) {
   }
 }
 
-// ecodyn runs the imported network as it runs the same network written by hand.
-TEST_F(Import, EcodynRunsTheImportAsTheNetworkItStandsFor) {
-  ASSERT_EQ(0, import(two_pools, "in.scor --balance-digits 4 -o fort.7").status);
-  const std::string answers = "3\n0\n4\n1\n1\nN\n";
-  const RunResult imported = run_ecodyn(dir.path(), answers);
-  const std::string report = read_file(dir.file("fort.8")), snapshots = read_file(dir.file("fort.18"));
-  write_file(dir.file("fort.7"), two_compartments_file("Two pools"));
-  const RunResult by_hand = run_ecodyn(dir.path(), answers);
-  EXPECT_EQ(0, by_hand.status);
-  EXPECT_EQ(by_hand.out, imported.out);
-  EXPECT_EQ(read_file(dir.file("fort.8")), report);
-  EXPECT_EQ(read_file(dir.file("fort.18")), snapshots);
-}
-
-TEST_F(Import, AcceptedDialects) {
+TEST_F(Import, AcceptedDialectsAndWarnings) {
   expect_accepted({
       {"zero entries are left out",
        "Zeros\n2 1\nA\nB\n1 10\n2 0\n-1\n1 0.0\n-1\n-1\n-1\n1 1 0\n1 2 5\n-1\n",
@@ -140,12 +116,6 @@ TEST_F(Import, AcceptedDialects) {
        "Two pools\n  2\t 1\nPLANTS\nDETRITUS\n  1     10\n\t2\t20\n  -1\n1       5\n -1\n"
        "   1 1\n   2 2\n-1\n1\t2\n-1\n  1  2     3\n  2\t1\t1\n -1 -1\n",
        two_pools_net},
-      {"sections list only some compartments",
-       "Three pools\n3 2\nA\nB\nC\n2 7.5\n-1\n-1\n3 1\n-1\n1 2\n3 4\n-1\n3 1 0.25\n-1\n",
-       title("Three pools") + counts(3, 2) + name("A") + name("B") + name("C") +
-           rec(2, ".7500000E+01") + end + end + rec(3, ".1000000E+01") + end +
-           rec(1, ".2000000E+01") + rec(3, ".4000000E+01") + end + mrec(3, 1, ".2500000E+00") +
-           matrix_end},
       {"Fortran exponents with or without the letter",
        two_pools_head + "1 1.2-4\n2 3.5+2\n-1\n1 1.5D2\n2 2.5d-1\n-1\n1 7E1\n2 4.0e+00\n-1\n"
                         "1 .5\n2 6.\n-1\n1 2 1.25E-3\n2 1 2-1\n-1\n",
@@ -154,10 +124,8 @@ TEST_F(Import, AcceptedDialects) {
            rec(1, ".5000000E+00") + rec(2, ".6000000E+01") + end + mrec(1, 2, ".1250000E-02") +
            mrec(2, 1, ".2000000E+00") + matrix_end},
       {"self-flows are kept", two_pools_changed(16, "2 2 0.5\n2 1 1"),
-       head() + biomass_list + rec(1, ".5000000E+01") + end + rec(1, ".1000000E+01") +
-           rec(2, ".2000000E+01") + end + rec(1, ".2000000E+01") + end +
-           mrec(1, 2, ".3000000E+01") + mrec(2, 1, ".1000000E+01") + mrec(2, 2, ".5000000E+00") +
-           matrix_end},
+       head() + biomass_list + other_lists.substr(0, other_lists.size() - matrix_end.size()) +
+           mrec(2, 2, ".5000000E+00") + matrix_end},
       {"a stray number at the end of the title is dropped",
        two_pools_changed(1, "Two pools           0    "), two_pools_net},
       {"a stray number on a line after the title is dropped", two_pools_changed(1, "Two pools\n0"),
@@ -165,13 +133,8 @@ TEST_F(Import, AcceptedDialects) {
       {"a number that belongs to the title stays", two_pools_changed(1, "Two pools 1998"),
        StartsWith(title("Two pools 1998"))},
       {"a title that is a number stays", two_pools_changed(1, "1998"), StartsWith(title("1998"))},
-      {"trailing blanks and CRLF line ends", two_pools_ending("   \r\n"), two_pools_net},
-      {"CR line ends and no final line end",
-       [] {
-         std::string cr = two_pools_ending("\r");
-         cr.pop_back();
-         return cr;
-       }(),
+      {"trailing blanks and CRLF line ends", ending(two_pools, "   \r\n"), two_pools_net},
+      {"CR line ends and no final line end", ending(two_pools, "\r").substr(0, two_pools.size() - 1),
        two_pools_net},
       {"comment lines before the title and blank lines anywhere",
        "# network: two pools\n#\n\n  # units: none\nTwo pools\n\n2 1\nPLANTS\n\nDETRITUS\n"
@@ -180,11 +143,7 @@ TEST_F(Import, AcceptedDialects) {
       {"a byte order mark is ignored", "\xEF\xBB\xBF" + two_pools, two_pools_net},
       {"names keep inner blanks and lose outer ones", two_pools_changed(3, "   GREEN\tPLANTS   "),
        head("GREEN PLANTS") + biomass_list + other_lists},
-  });
-}
-
-TEST_F(Import, WarningsNameWhatIsCutOrRoundedOrRepeated) {
-  expect_accepted({
+      // Warnings name what is cut, rounded or repeated.
       {"title cut to 78 characters", two_pools_changed(1, std::string(78, 'T') + "dropped part"),
        StartsWith(std::string(78, 'T') + "\n"),
        "ecodyn-import: in.scor, line 1: warning: the title is cut to 78 characters; "
@@ -250,11 +209,7 @@ TEST_F(Import, RefusedInputsNameTheLineAndLeaveNoOutput) {
   write_file(dir.file("out.net"), "old\n");
   const std::pair<std::string, std::string> cases[] = {
       {"", "the file holds no network"},
-      {[] {  // a CRLF is one line end
-         std::string s;
-         for (char c : two_pools_changed(5, "1 ten")) s += c == '\n' ? std::string("\r\n") : std::string(1, c);
-         return s;
-       }(),
+      {ending(two_pools_changed(5, "1 ten"), "\r\n"),  // a CRLF is one line end
        "line 5: expected the biomass of compartment 1, found 'ten'"},
       {two_pools_changed(2, "99999999999 1"),
        "line 2: expected the compartment count and the living count, found '99999999999 1'"},
@@ -265,8 +220,6 @@ TEST_F(Import, RefusedInputsNameTheLineAndLeaveNoOutput) {
       {two_pools_changed(2, "2 0"),
        "line 2: the living count must be at least 1, found 0 (ecodyn would take every "
        "compartment as living)"},
-      {two_pools_changed(2, "two 1"),
-       "line 2: expected the compartment count and the living count, found 'two 1'"},
       {two_pools_changed(2, "2 1 0"),
        "line 2: expected the compartment count and the living count, found '2 1 0'"},
       {two_pools_changed(6, "3 20"),
@@ -285,13 +238,6 @@ TEST_F(Import, RefusedInputsNameTheLineAndLeaveNoOutput) {
        "follows without a -1 line before it"},
       {"Two pools\n2 1\nPLANTS\nDETRITUS\n1 10\n-1\n1 5\n-1\n",
        "line 8: the file ends before the export section"},
-      {two_pools_changed(5, "1 ten"), "line 5: expected the biomass of compartment 1, found 'ten'"},
-      {two_pools_changed(5, "one 10"),
-       "line 5: expected a compartment number in the biomass section, found 'one'"},
-      {two_pools_changed(15, "1 x 3"),
-       "line 15: expected a destination compartment in the flow section, found 'x'"},
-      {two_pools_changed(8, "1"),
-       "line 8: the input section expects 'compartment value', found '1'"},
       {two_pools_changed(15, "1 2"),
        "line 15: the flow section expects 'origin destination flow', found '1 2'"},
       {"Two pools\n3 1\nPLANTS\nDETRITUS\n1 10\n2 20\n-1\n",
@@ -383,7 +329,7 @@ TEST_F(Import, DevicesAndPipesAreWrittenDirectlyAndOnlyRegularFilesReplaced) {
   for (const auto& t : targets) {
     SCOPED_TRACE(t.what);
     std::filesystem::remove(dir.file("status"));
-    EXPECT_THAT(shell(t.command).second, t.err);
+    EXPECT_THAT(shell(dir.path(), t.command).second, t.err);
     EXPECT_EQ(std::to_string(t.status) + "\n", read_file(dir.file("status")));
     if (t.got != nullptr) EXPECT_EQ(two_pools_net, read_file(dir.file(t.got)));
     EXPECT_EQ(t.kind, std::filesystem::symlink_status(t.path[0] == '/' ? t.path : dir.file(t.path)).type());

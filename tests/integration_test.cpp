@@ -240,7 +240,8 @@ TEST_F(Runge, ExtinctCompartmentRestsDisconnectedAndIsReportedOnce) {
   konsts.inputs(1) = 1.0f;
   konsts.cexp(1) = 0.1f;
   konsts.cexp(2) = 40.0f;     // 2 falls below the threshold in the first interval
-  konsts.cexch(2, 1) = 0.5f;  // 2 feeds 1
+  konsts.cexch(2, 1) = 0.5f;     // 2 feeds 1
+  konsts.cexch(1, 2) = 1.0e-12f;  // and 1 feeds 2, far too little to keep it
   Vector b = biomasses({10.0f, 1.0f});
   const std::string text = terminal_output([&] { integrate_rows(b, 2, 0.0f, 10); });
   EXPECT_EQ(0u, text.find(" SPECIES  2 WENT EXTINCT AT T = ")) << text;

@@ -24,13 +24,7 @@ namespace {
 
 using namespace ecodyn::test;
 
-const std::string examples = ECODYN_SOURCE_DIR "/examples/";
-
-// Returns the exit status of a shell command (128 + n for signal n).
-int shell(const std::string& command) {
-  const int raw = std::system(command.c_str());
-  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-}
+const std::string& examples = examples_dir;
 
 // True if part is a prefix of whole that ends at a line end (or is empty).
 bool whole_lines_of(const std::string& part, const std::string& whole) {
@@ -38,21 +32,18 @@ bool whole_lines_of(const std::string& part, const std::string& whole) {
 }
 
 TEST(StandardStreams, ClosedOnesNeverLetAFileTakeTheirPlace) {
-  struct Case {
-    const char* redirections;
-    const char* diagnostic;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"<answers >&-", "ecodyn: cannot write the terminal: Bad file descriptor\n"},
       {"<&- >out", "ecodyn: no answer to the question \"which type model\": the terminal input "
                    "has ended\n"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [redirections, diagnostic] : cases) {
     ScratchDir dir;
     const std::string network = read_file(examples + "two_compartments.net");
     write_file("fort.7", network);
     write_file("answers", read_file(examples + "two_compartments.answers"));
-    EXPECT_EQ(2, shell("'" ECODYN_BINARY "' " + std::string(c.redirections) + " 2>err"));
-    EXPECT_EQ(c.diagnostic, read_file("err"));
+    EXPECT_EQ(2, shell(dir.path(), "'" ECODYN_BINARY "' " + std::string(redirections) + " 2>err").first);
+    EXPECT_EQ(diagnostic, read_file("err"));
     EXPECT_EQ(network, read_file("fort.7"));
   }
 }
@@ -60,8 +51,9 @@ TEST(StandardStreams, ClosedOnesNeverLetAFileTakeTheirPlace) {
 TEST(NetworkFile, EndlessOrHugeWithoutLineEndIsAMalformedRecord) {
   ScratchDir dir;
   for (const char* make : {"ln -s /dev/zero fort.7", "truncate -s 4G fort.7"}) {
-    std::system(("rm -f fort.7 && " + std::string(make)).c_str());
-    EXPECT_EQ(2, shell("'" ECODYN_BINARY "' </dev/null >out 2>err")) << make;
+    EXPECT_EQ(2, shell(dir.path(), "rm -f fort.7 && " + std::string(make) + " && '" ECODYN_BINARY
+                                   "' </dev/null >out 2>err").first)
+        << make;
     EXPECT_EQ("ecodyn: fort.7, line 1: unreadable record (a line longer than 65536 characters)\n",
               read_file("err"));
   }

@@ -58,18 +58,11 @@ inline std::string two_compartments_file(const std::string& text = "TWO COMPARTM
          rec(-1) + mrec(1, 2, "3.") + mrec(2, 1, "1.") + mrec(-1, -1);
 }
 
-// Report lines: the title, a compartment's name, the number line over a
-// block of a listing, the label of a matrix row, a listed zero.
+// Report lines: the title, a compartment's name, a listed zero.
 inline std::string title_line(const std::string& text) { return "1 " + title(text) + "\n"; }
 inline std::string name_line(int i, const std::string& text) {
   return " " + num(i, 2) + "  " + text + blanks(25 - static_cast<int>(text.size())) + "\n";
 }
-inline std::string numbers(int first, int last) {
-  std::string s = blanks(6);
-  for (int k = first; k <= last; ++k) s += num(k, 6) + (k < last ? blanks(3) : "");
-  return s + "\n";
-}
-inline std::string label(int i) { return num(i, 4) + "  "; }
 inline const std::string zero = " .000E+00";
 
 }  // namespace ecodyn::test

@@ -51,4 +51,12 @@ RunResult run(const std::string& program, const std::string& dir, const std::str
   return r;
 }
 
+std::pair<int, std::string> shell(const std::string& dir, const std::string& command) {
+  const std::string err = dir + "/.shell-stderr";
+  const int raw = std::system(("cd '" + dir + "' && { " + command + "; } 2>'" + err + "'").c_str());
+  std::pair<int, std::string> r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read_file(err)};
+  fs::remove(err);
+  return r;
+}
+
 }  // namespace ecodyn::test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace ecodyn::test {
 
@@ -35,6 +36,11 @@ struct RunResult {
 RunResult run(const std::string& program, const std::string& dir, const std::string& input,
               const std::string& args = "");
 
+// Runs a shell command in dir: its exit status (128 + n for signal n) and
+// its standard error.
+std::pair<int, std::string> shell(const std::string& dir, const std::string& command);
+
+inline const std::string examples_dir = ECODYN_SOURCE_DIR "/examples/";
 // Runs ecodyn in dir (with its fort.7 already there).
 inline RunResult run_ecodyn(const std::string& dir, const std::string& answers) {
   return run(ECODYN_BINARY, dir, answers);
