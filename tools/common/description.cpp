@@ -10,8 +10,6 @@
 namespace ecodyn::tools {
 namespace {
 
-
-
 // Returns n characters of consecutive words without trailing blanks.
 std::string text_of(std::span<const Word> words, std::size_t n) {
   std::string s;

@@ -22,7 +22,6 @@ void message(const std::string& file, int line, const char* kind, const std::str
 }  // namespace
 
 void Diagnostics::warn(const std::string& kind, int line, const std::string& text) {
-  ++warnings_;
   if (shown_ == Warnings::each) message(file_, line, "warning: ", text);
   if (shown_ != Warnings::summary) return;
   auto k = std::find_if(kinds_.begin(), kinds_.end(), [&](const Kind& c) { return c.name == kind; });

@@ -31,7 +31,6 @@ class Diagnostics {
       : file_(std::move(file)), shown_(shown) {}
 
   const std::string& file() const { return file_; }
-  Warnings shown() const { return shown_; }
 
   // Warns of one thing of a kind, the kind said in the plural for the
   // summary ("values lose digits"). Writes "PROGRAM: FILE, line N: warning:
@@ -48,8 +47,6 @@ class Diagnostics {
   // Writes "PROGRAM: FILE, line N: text" for an error.
   void error(int line, const std::string& text) const;
 
-  int warnings() const { return warnings_; }
-
  private:
   struct Kind {
     std::string name;
@@ -61,7 +58,6 @@ class Diagnostics {
 
   std::string file_;
   Warnings shown_;
-  int warnings_ = 0;
   std::vector<Kind> kinds_;
 };
 

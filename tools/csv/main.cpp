@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
 #include "common/diagnostics.h"
 #include "common/output_file.h"
 #include "common/replaceable.h"
@@ -133,12 +134,8 @@ int main(int argc, char** argv) {
   app.add_option("--events", o.events, "also write the extinctions to this CSV file")
       ->type_name("FILE")
       ->excludes(snap_option);
-  app.set_version_flag("--version", std::string("ecodyn-csv ") + ECODYN_VERSION);
-  app.footer(footer);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : exit_failure;
+  if (const auto status = ecodyn::tools::parse_command_line(app, argc, argv, footer)) {
+    return *status;
   }
   return fio::run([&] { return write_tables(o); });
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
 #include "common/diagnostics.h"
 #include "common/output_file.h"
 #include "common/description.h"
@@ -193,16 +194,12 @@ int main(int argc, char** argv) {
       app.add_option("--time", o.time, "the description to write: the snapshot at this time");
   index->excludes(time);
   app.add_option("-o,--output", o.output, "file to write (default: standard output)");
-  app.set_version_flag("--version", std::string("ecodyn-export ") + ECODYN_VERSION);
-  app.footer(footer);
-  try {
-    app.parse(argc, argv);
+  const auto status = ecodyn::tools::parse_command_line(app, argc, argv, footer, [&] {
     if (!o.list && !o.scor && !o.network) {
       throw CLI::RequiredError("one of --list, --scor and --network");
     }
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : exit_failure;
-  }
+  });
+  if (status) return *status;
   o.by_time = time->count() > 0;
 
   return fio::run([&] { return run(o); });

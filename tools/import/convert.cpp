@@ -103,7 +103,6 @@ ImportedNetwork convert(const ScorNetwork& scor, Diagnostics& diagnostics) {
   return net;
 }
 
-
 Imbalance largest_imbalance(const ImportedNetwork& net) {
   std::array<Vector, section_count> v;
   Matrix flows;

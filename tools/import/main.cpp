@@ -8,6 +8,7 @@
 #include <string>
 
 #include "convert.h"
+#include "common/command_line.h"
 #include "common/diagnostics.h"
 #include "fio/fio.h"
 #include "network/loader.h"
@@ -118,12 +119,8 @@ int main(int argc, char** argv) {
       app.add_flag("--verbose", verbose, "write every warning, not one line for each kind");
   app.add_flag("--quiet", quiet, "write no warnings and no balance note, only errors")
       ->excludes(verbose_option);
-  app.set_version_flag("--version", std::string("ecodyn-import ") + ECODYN_VERSION);
-  app.footer(footer);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : exit_failure;
+  if (const auto status = ecodyn::tools::parse_command_line(app, argc, argv, footer)) {
+    return *status;
   }
   const std::optional<int> balance_digits =
       digits_option->count() > 0 ? std::optional<int>(digits) : std::nullopt;
@@ -143,7 +140,7 @@ int main(int argc, char** argv) {
       diagnostics.error(e.line(), e.what());
       return exit_failure;
     }
-    if (!quiet) note_imbalance(net, balance_digits.value_or(0), diagnostics);
+    note_imbalance(net, balance_digits.value_or(0), diagnostics);
     diagnostics.summarize();
 
     if (output.empty() || output == "-") {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
 #include "common/diagnostics.h"
 #include "common/output_file.h"
 #include "common/replaceable.h"
@@ -141,12 +142,8 @@ int main(int argc, char** argv) {
       ->type_name("WxH");
   app.add_option("--script", script_path, "keep the gnuplot script in this file")
       ->type_name("FILE");
-  app.set_version_flag("--version", std::string("ecodyn-plot ") + ECODYN_VERSION);
-  app.footer(footer);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : exit_failure;
+  if (const auto status = ecodyn::tools::parse_command_line(app, argc, argv, footer)) {
+    return *status;
   }
   if (!plot::format_of(picture.output, picture.format)) {
     complain("cannot tell the format of " + picture.output + ": name it .svg, .png or .pdf");

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/description.h"
+#include "common/command_line.h"
 #include "common/diagnostics.h"
 #include "fio/fio.h"
 #include "model/coefficients.h"
@@ -135,11 +136,8 @@ bool prepare_directory(const Options& o) {
 
 bool write_text(const fs::path& path, const std::string& text) {
   FILE* f = std::fopen(path.c_str(), "w");
-  const bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f && std::fclose(f) != 0 && ok) {
-    complain("cannot write " + path.string() + ": " + std::strerror(errno));
-    return false;
-  }
+  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f && std::fclose(f) != 0) ok = false;
   if (!ok) complain("cannot write " + path.string() + ": " + std::strerror(errno ? errno : EIO));
   return ok;
 }
@@ -356,7 +354,6 @@ int run(Options& o) {
   for (int i = 1; i <= net.ncomp; ++i) names.push_back(net.name(i));
 
   Cycle cycle;
-  std::vector<Cycle> cycles;
   std::string text;
   try {
     cycle.restart = restart;
@@ -402,13 +399,13 @@ int run(Options& o) {
     for (std::size_t m = 0; m < o.models.size(); ++m) network += description;
     if (!write_text(dir / network_name, network)) return exit_failure;
 
-    bool derive = false;
-    for (const Perturbation& p : cycle.perturbations) derive = derive || (changes_coefficient(p) && p.factor);
+    const bool derive =
+        std::any_of(cycle.perturbations.begin(), cycle.perturbations.end(),
+                    [](const Perturbation& p) { return changes_coefficient(p) && p.factor; });
     for (const int model : o.models) {
       cycle.model = model;
       Values values = starting_values(dir / network_name, model, derive);
       text += answers(cycle, values);
-      cycles.push_back(cycle);
     }
   } catch (const ScenarioError& e) {
     complain(e.what());
@@ -423,9 +420,8 @@ int run(Options& o) {
     complain("cannot write " + (dir / transcript_name).string() + ": " + std::strerror(errno));
     return exit_failure;
   }
-  std::vector<int> rows;
-  for (const Cycle& c : cycles) rows.push_back(expected_rows(c));
-  Progress progress(rows);
+  // Every cycle has the same times, whatever its model type.
+  Progress progress(std::vector<int>(o.models.size(), expected_rows(cycle)));
   struct sigaction handler {};
   handler.sa_handler = forward;
   for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &handler, nullptr);
@@ -541,12 +537,8 @@ int main(int argc, char** argv) {
   app.add_flag("--plot", o.plot, "also draw the tables as fort.8.svg");
   app.add_option("--ecodyn", o.ecodyn, "the ecodyn to run (default: the one beside ecodyn-run)")
       ->type_name("PROGRAM");
-  app.set_version_flag("--version", std::string("ecodyn-run ") + ECODYN_VERSION);
-  app.footer(footer);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : exit_failure;
+  if (const auto status = ecodyn::tools::parse_command_line(app, argc, argv, footer)) {
+    return *status;
   }
   return fio::run([&] { return run(o); });
 }

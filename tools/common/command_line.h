@@ -1,0 +1,31 @@
+// The command line of a companion program, parsed alike in every one.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <optional>
+
+#include "fio/fio.h"
+
+namespace ecodyn::tools {
+
+// Adds --version ("NAME VERSION", NAME the app's) and the footer of the help
+// text, then parses the command line; check, when given, may refuse what
+// CLI11 cannot express by throwing a CLI::ParseError. Returns the status to
+// end with when the parse has answered (--help, --version: 0) or refused
+// (2, after CLI11's message), nothing when the program goes on.
+inline std::optional<int> parse_command_line(CLI::App& app, int argc, char** argv,
+                                             const char* footer,
+                                             const std::function<void()>& check = {}) {
+  app.set_version_flag("--version", app.get_name() + " " + ECODYN_VERSION);
+  app.footer(footer);
+  try {
+    app.parse(argc, argv);
+    if (check) check();
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : fio::exit_bad_io;
+  }
+  return std::nullopt;
+}
+
+}  // namespace ecodyn::tools
