@@ -15,7 +15,7 @@
 #include "model/fast_derivs.h"
 #include "model/konsts.h"
 #include "network/loader.h"
-#include "support/model_networks.h"
+#include "support/program_state.h"
 
 namespace {
 

@@ -2,11 +2,13 @@
 # Mutation check: plants small faults one at a time and runs the test suite
 # against each; a fault that no test notices shows where the tests are thin.
 #
-#   scripts/mutate.sh [--list] [--timeout SECONDS] [NAME...]
+#   scripts/mutate.sh [--list] [--every] [--timeout SECONDS] [NAME...]
 #
 # The faults are listed in scripts/mutants.txt. NAME selects mutants by name
 # or by a shell pattern ('rkqc-*'); no name runs all of them. --list shows
-# each mutant and whether its snippet still occurs exactly once.
+# each mutant and whether its snippet still occurs exactly once. --every runs
+# the whole suite against each mutant and names every test that catches it
+# (slower): a test that is never the only one to catch a fault adds nothing.
 #
 # Works on a copy of the tree in build-mutate/tree, built incrementally in
 # build-mutate/build, so the working tree is never touched; a mutant costs
@@ -24,11 +26,13 @@ build=$work/build
 mutants_file=$root/scripts/mutants.txt
 
 list_only=false
+every=false
 test_timeout=30
 patterns=()
 while (($#)); do
   case $1 in
     --list) list_only=true ;;
+    --every) every=true ;;
     --timeout) test_timeout=$2; shift ;;
     -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     -*) echo "unknown option $1" >&2; exit 2 ;;
@@ -168,7 +172,9 @@ build_tree() { nice -n 10 cmake --build "$build" -j2 >"$work/build.log" 2>&1; }
 run_suite() {
   # The README test builds whole trees of its own (the benchmark comparison)
   # and its examples run in the other tests as well.
-  nice -n 10 ctest --test-dir "$build" -j2 --timeout "$test_timeout" --stop-on-failure -E '^Readme' \
+  local stop=--stop-on-failure
+  $every && stop=
+  nice -n 10 ctest --test-dir "$build" -j2 --timeout "$test_timeout" $stop -E '^Readme' \
     >"$work/ctest.log" 2>&1
 }
 
@@ -204,7 +210,10 @@ for d in "${mutant_dirs[@]}"; do
     echo "SURVIVED  ($file)"
     survived+=("$name ($file)")
   else
-    failed=$(grep -m1 -oE '[0-9]+ - [^ ]+' "$work/ctest.log" | sed 's/^[0-9]* - //')
+    failed=$(grep -oE '[0-9]+ - [^ ]+' "$work/ctest.log" | sed 's/^[0-9]* - //' | sort -u)
+    $every || failed=$(head -n1 <<<"$failed")
+    failed=$(tr '\n' ' ' <<<"$failed")
+    failed=${failed% }
     echo "caught    (${failed:-suite failed})"
     caught+=("$name")
   fi

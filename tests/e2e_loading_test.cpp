@@ -1,19 +1,89 @@
-// Loading networks with the real program: the echo listing in fort.8, the
-// messages and exit statuses of the stops, files that cannot be read.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <filesystem>
+// The real program on its files: every bundled example gives its stored
+// outputs byte for byte; the command line; loading networks: the echo
+// listing in fort.8, the messages and exit statuses of the stops, files that
+// cannot be read.
+#include <algorithm>
 
 #include "support/records.h"
 #include "support/scratch.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace ecodyn::test;
-using testing::_;
-using testing::HasSubstr;
-using testing::Matcher;
+
+struct Example {
+  std::string name, answers, network;  // NAME of NAME.answers; the paths of both files
+};
+
+// Every NAME.answers runs on the network named by NAME's first word; a
+// resumed example runs on the snapshots its first word's example wrote.
+std::vector<Example> examples() {
+  const fs::path top = examples_dir;
+  std::vector<Example> list;
+  for (const fs::path& dir : {top, top / "networks"}) {
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      if (entry.path().extension() != ".answers") continue;
+      const std::string name = entry.path().stem().string(), first = name.substr(0, name.find('.'));
+      const fs::path network = name.ends_with(".resume") ? top / "expected" / first / "fort.18" : dir / (first + ".net");
+      list.push_back({name, entry.path().string(), network.string()});
+    }
+  }
+  return list;
+}
+
+class Examples : public testing::TestWithParam<Example> {};
+
+TEST_P(Examples, GiveTheStoredOutputsByteForByte) {
+  const Example& e = GetParam();
+  const std::string expected = examples_dir + "expected/" + e.name + "/";
+  ASSERT_TRUE(file_exists(expected + "status")) << "no stored outputs for " << e.name;
+  ScratchDir dir;
+  write_file("fort.7", read_file(e.network));
+  const RunResult r = run_ecodyn(dir.path(), read_file(e.answers));
+  EXPECT_EQ(std::stoi(read_file(expected + "status")), r.status);
+  EXPECT_EQ(read_file(expected + "terminal.txt"), r.out);
+  EXPECT_EQ(read_file(expected + "stderr.txt"), r.err);
+  for (const char* file : {"fort.8", "fort.18"}) {
+    EXPECT_EQ(file_exists(expected + file), file_exists(file)) << file;
+    EXPECT_TRUE(read_file(expected + file) == read_file(file)) << file << " differs";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bundled, Examples, testing::ValuesIn(examples()), [](const auto& info) {
+  std::string n = info.param.name;
+  std::replace(n.begin(), n.end(), '.', '_');
+  return n;
+});
+
+// --help and --version answer and exit; anything else is refused before a
+// file is touched.
+TEST(CommandLine, HelpAndVersionAnswerAndAnyOtherArgumentIsRefused) {
+  const struct {
+    const char* args;
+    int status;
+    Matcher<std::string> out, err;
+  } cases[] = {
+      {"--help", 0, AllOf(HasSubstr("fort.8"), HasSubstr("fort.18"), HasSubstr("Exit status: 0"), HasSubstr("ecodyn-run(1)")), ""},
+      {"--version", 0, std::string("ecodyn ") + ECODYN_VERSION + "\n", ""},
+      {"my.net", 2, "",
+       "ecodyn: unexpected argument 'my.net': ecodyn reads the network from fort.7 in the current "
+       "directory and the answers from standard input (ecodyn-run runs a named network file)\n"},
+      {"--version my.net", 2, "", HasSubstr("unexpected argument '--version'")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    ScratchDir dir;
+    write_file("fort.7", "A network that must not be read\n");
+    write_file("fort.8", "an earlier report\n");
+    const RunResult r = run(ECODYN_BINARY, dir.path(), "1\n", c.args);
+    EXPECT_EQ(c.status, r.status);
+    EXPECT_THAT(r.out, c.out);
+    EXPECT_THAT(r.err, c.err);
+    EXPECT_EQ("an earlier report\n", read_file("fort.8"));
+    EXPECT_FALSE(file_exists("fort.18"));
+  }
+}
 
 // The listing of a vector of two, its values given as nine-column fields.
 std::string vector_of_two(const std::string& a, const std::string& b) {

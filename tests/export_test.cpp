@@ -1,14 +1,7 @@
-// ecodyn-import and ecodyn-export on the published networks (each example
-// the import of its SCOR file, and through SCOR and back), a network balanced
-// by a run of ecodyn made a steady state again, the choice of a description
-// in a snapshot file, and inputs refused without leaving an output file.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <cmath>
-#include <filesystem>
+// ecodyn-export: a network balanced by a run of ecodyn made a steady state
+// again, the list rules kept, the choice of a description in a snapshot file,
+// and inputs refused without leaving an output file.
 #include <map>
-#include <string>
 
 #include "support/records.h"
 #include "support/scratch.h"
@@ -16,16 +9,8 @@
 namespace {
 
 using namespace ecodyn::test;
-using testing::HasSubstr;
-using testing::Not;
-using testing::StartsWith;
 
 const std::string examples = examples_dir + "networks/";
-// The eight published networks of examples/networks/.
-const char* const published_networks[] = {
-    "cone_spring", "oyster_reef", "silver_springs", "baltic_sea_aggregated",
-    "crystal_river_creek_control", "chesapeake_bay_mesohaline", "cypress_wetland_wet_season",
-    "lake_oneida_pre_zm"};
 
 RunResult run_export(const std::string& dir, const std::string& args) {
   return run(ECODYN_EXPORT_BINARY, dir, "", args);
@@ -40,33 +25,6 @@ std::map<int, double> biomasses(const std::string& text) {
   }
   return out;
 }
-
-class ExportPublished : public testing::TestWithParam<const char*> {
- protected:
-  ScratchDir dir;
-};
-
-TEST_P(ExportPublished, ExampleIsTheImportOfItsSCORFileAndComesBackThroughSCOR) {
-  // The balance digits of the example, as scripts/import-examples.sh gives them.
-  const std::string network = read_file(examples + GetParam() + ".net");
-  const std::string title_record = network.substr(0, network.find('\n'));
-  const std::string option = title_record.size() > 78 ? "--balance-digits " + title_record.substr(78) + " " : "";
-  const std::string scor = "'" + examples + "scor/" + GetParam() + ".txt'";
-  ASSERT_EQ(0, run_import(dir.path(), option + scor + " -o first.net").status);
-  EXPECT_EQ(network, read_file("first.net")) << "regenerate with scripts/import-examples.sh";
-  RunResult r = run_export(dir.path(), "first.net --scor -o again.scor");
-  ASSERT_EQ(0, r.status) << r.err;
-  r = run_import(dir.path(), option + "again.scor -o second.net");
-  ASSERT_EQ(0, r.status) << r.err;
-  EXPECT_THAT(r.err, Not(HasSubstr(" cut ")));  // nothing cut or rounded on the way
-  EXPECT_THAT(r.err, Not(HasSubstr("digits and")));
-  EXPECT_EQ(network, read_file("second.net"));
-  // An ordinary network comes through --network unchanged.
-  EXPECT_EQ(network, run_export(dir.path(), "first.net --network").out);
-}
-
-INSTANTIATE_TEST_SUITE_P(SharedNetworks, ExportPublished, testing::ValuesIn(published_networks),
-                         [](const auto& info) { return std::string(info.param); });
 
 TEST(ExportBalanced, ABalancingRunBecomesASteadyStateUnderEveryModelType) {
   ScratchDir dir;
@@ -140,19 +98,19 @@ TEST_F(ExportSnapshots, ListsEveryDescriptionAndPicksOneByIndexOrTime) {
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ(
       " INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n"
-      "     1     1      2     1     2        .000  TWO COMPARTMENTS\n"
-      "     2    18      2     1     2       5.000  TWO COMPARTMENTS\n"
-      "     3    35      2     1     2      10.000  TWO COMPARTMENTS\n",
+      "     1     1      2     1     2        .000  " + two_compartments_title + "\n"
+      "     2    18      2     1     2       5.000  " + two_compartments_title + "\n"
+      "     3    35      2     1     2      10.000  " + two_compartments_title + "\n",
       r.out);
   EXPECT_EQ(" INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n     1     1      2     1" +
-                blanks(20) + "TWO COMPARTMENTS\n",
+                blanks(20) + two_compartments_title + "\n",
             run_export(dir.path(), "fort.7 --list").out);  // an ordinary network: no type or time
   const std::string second = exported("--index 2 --network").out;
   EXPECT_EQ(second, exported("--time 5 --network").out);
-  EXPECT_THAT(second, StartsWith(title("TWO COMPARTMENTS", " 4") + counts(2, 1)));
+  EXPECT_THAT(second, StartsWith(title(two_compartments_title) + counts(2, 1)));
   EXPECT_EQ(exported("--index 3 --scor").out, exported("--scor").out);  // the last by default
   EXPECT_THAT(exported("--index 1 --scor").out,
-              StartsWith("TWO COMPARTMENTS\n2 1\nPLANTS\nDETRITUS\n1 5\n2 20\n-1\n1 5\n-1\n"));
+              StartsWith(two_compartments_title + "\n2 1\nPLANTS\nDETRITUS\n1 5\n2 20\n-1\n1 5\n-1\n"));
 }
 
 TEST_F(ExportSnapshots, RefusedInputsNameFileAndLineAndLeaveNoOutput) {
@@ -183,14 +141,6 @@ TEST_F(ExportSnapshots, RefusedInputsNameFileAndLineAndLeaveNoOutput) {
     EXPECT_EQ("", r.out);
     EXPECT_FALSE(file_exists("out.txt"));
   }
-}
-
-TEST(ExportCommandLine, HelpVersionAndAChoiceOfOutput) {
-  ScratchDir dir;
-  EXPECT_THAT(run_export(dir.path(), "--help").out, HasSubstr("Usage: ecodyn-export [OPTIONS] INPUT"));
-  EXPECT_EQ(std::string("ecodyn-export ") + ECODYN_VERSION + "\n", run_export(dir.path(), "--version").out);
-  EXPECT_EQ(2, run_export(dir.path(), "fort.18").status);  // no --list, --scor or --network
-  EXPECT_EQ(2, run_export(dir.path(), "fort.18 --scor --network").status);
 }
 
 }  // namespace

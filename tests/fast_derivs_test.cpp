@@ -10,8 +10,8 @@
 
 #include "model/derivs.h"
 #include "model/fast_derivs.h"
-#include "support/model_networks.h"
-#include "support/terminal.h"
+#include "support/program_state.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ float magnitude(float lo, float hi) {
 // Coefficients as derivation, perturbation or a snapshot may leave them:
 // now and then zero of either sign, huge or infinite.
 void random_network(int mtype, int n, double density) {
-  test::clear_konsts();
+  konsts = Konsts{};
   konsts.ncomp = n;
   konsts.nliv = between(1, n);
   konsts.mtype = mtype;
@@ -130,17 +130,6 @@ TEST(FastDerivsStop, PredatorControlStopsLikeTheLiteralEvaluation) {
       EXPECT_ERROR_STOP(derivs_literal(0.0f, y, dydt), " BIOMASS DRIVEN NEGATIVE.\n");
     }
   }
-}
-
-// Twenty compartments (lanes 1-8, 9-16, 17-20), flows 1 -> 2 and 18 -> 17:
-// 4 of the 60 blocks are visited.
-TEST(FastDerivsPlan, VisitsOnlyTheBlocksWithAFlow) {
-  test::donor_control(20, 20);
-  konsts.cexch(1, 2) = 0.5f;
-  konsts.cexch(18, 17) = 0.25f;
-  build_fast_derivs();
-  EXPECT_EQ(4, fast_derivs_shape().blocks_visited);
-  EXPECT_EQ(60, fast_derivs_shape().blocks_total);
 }
 
 }  // namespace

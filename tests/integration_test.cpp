@@ -1,8 +1,6 @@
-// The Runge-Kutta steps and the integration driver on dy/dt = input - k*y,
-// whose steps and solutions are known in closed form: rk4 against the Taylor
-// polynomial, rkqc at the edges of its acceptance and growth rules and its
-// stops, relaxation, short intervals and large times; a balanced network
-// that stays put, the extinction threshold, too many and too small steps.
+// The Runge-Kutta steps and the driver on dy/dt = input - k*y, known in
+// closed form: rkqc at the edges of its rules and its stops, relaxation, large
+// times, a balanced network that stays put, extinctions, the driver's stops.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,9 +10,8 @@
 #include "integrate/runge.h"
 #include "model/coefficients.h"
 #include "model/derivs.h"
-#include "support/model_networks.h"
+#include "support/program_state.h"
 #include "support/scratch.h"
-#include "support/terminal.h"
 
 namespace {
 
@@ -50,18 +47,6 @@ float doubling_difference(float y0, float h) {
   return std::fabs(twice(1) - full(1));
 }
 
-TEST(Rk4, LinearDecayFollowsTheTaylorPolynomial) {
-  relaxation(0.0f, 1.0f);
-  for (const float h : {0.5f, 0.1f, -0.3f}) {
-    const WorkVector y = state(2.0f);
-    WorkVector out;
-    rk4(derivs, y, rates(y), 1, 7.0f, h, out);
-    const double z = -static_cast<double>(h);
-    const double expected = 2.0 * (1 + z + z * z / 2 + z * z * z / 6 + z * z * z * z / 24);
-    EXPECT_NEAR(expected, out(1), 4e-7 * expected) << "h = " << h;
-  }
-}
-
 struct Step {
   float y, t, h_did, h_next;
 };
@@ -90,6 +75,7 @@ TEST(Rkqc, AcceptanceAndGrowthAtTheirEdges) {
   EXPECT_NEAR(0.60652763, s.y, 2e-7);
   s = step(1.0f, 0.0f, 0.5f, 1.0f, std::nextafter(d, 0.0f));  // one ulp more: shrunk
   EXPECT_EQ(0.5f * 0.9f, s.h_did);
+  EXPECT_NEAR(std::exp(-0.45), s.y, 1e-5);  // retried from the state before the step
   s = step(1.0f, 0.0f, 0.5f, 1.0f, d / 16);  // 16 times the tolerance: shrunk by 0.9 * 16^-1/4
   EXPECT_EQ(0.5f * 0.9f * 0.5f, s.h_did);
   const float errcon = 6.0e-4f, tolerance = 1.0f / errcon;
@@ -98,17 +84,6 @@ TEST(Rkqc, AcceptanceAndGrowthAtTheirEdges) {
   EXPECT_EQ(2.0f, s.h_next);
   s = step(1.0f, 0.5f, 0.5f, tolerance, std::nextafter(d, 0.0f));  // just above: the formula
   EXPECT_NEAR(0.5 * 0.9 * std::pow(6.0e-4, -0.2), s.h_next, 1e-5);
-}
-
-TEST(Rkqc, RejectedStepsRetryFromTheSavedState) {
-  relaxation(0.0f, 50.0f);  // far too fast for a step of 0.5
-  WorkVector y = state(1.0f), dydt = rates(y), scale = state(1.0f + std::fabs(0.5f * dydt(1)));
-  float t = 3.0f, h_did = 0, h_next = 0;
-  rkqc(derivs, y, dydt, 1, t, 0.5f, 1.0e-5f, scale, h_did, h_next);
-  EXPECT_LT(h_did, 0.9f * 0.9f * 0.5f);  // at least two rejections
-  EXPECT_GT(h_did, 0.0f);
-  EXPECT_EQ(3.0f + h_did, t);
-  EXPECT_NEAR(std::exp(-50.0 * h_did), y(1), 1.0e-5 * scale(1));
 }
 
 TEST(Rkqc, StepThatDoesNotChangeTheTimeOrAnErrorThatIsNotANumberStops) {
@@ -181,10 +156,6 @@ TEST_F(Runge, RelaxationAgreesWithTheExactSolution) {
   b(1) = 30.0f;
   integrate(b, 1, 2.0f, 2.0005f);  // shorter than the first step
   EXPECT_NEAR(relaxed(30.0, 2.0005 - 2.0), b(1), 2e-6);
-  // At 40000 the clock ticks by 1/256; each step's end is rounded to it.
-  b(1) = 30.0f;
-  integrate(b, 1, 40000.0f, 40001.0f);
-  EXPECT_NEAR(relaxed(30.0, 1.0), b(1), 1.0e-3 * b(1));
   b(1) = 30.0f;
   integrate_rows(b, 1, 32766.0f, 4);  // across 32768
   EXPECT_NEAR(relaxed(30.0, 4.0), b(1), 1.0e-3 * b(1));

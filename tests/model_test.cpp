@@ -2,8 +2,6 @@
 // of each model type, the rates at and away from the steady state, the stops
 // on a biomass that is not positive; the snapshots' exact records and the
 // stops that leave no partial description behind.
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -13,10 +11,9 @@
 #include "model/derivs.h"
 #include "model/snapshot.h"
 #include "run/simulation.h"
-#include "support/model_networks.h"
+#include "support/program_state.h"
 #include "support/records.h"
 #include "support/scratch.h"
-#include "support/terminal.h"
 
 namespace {
 
@@ -48,37 +45,28 @@ class Example : public testing::Test {
   ScratchDir dir;
 };
 
-struct Worked {
-  int type;
-  float cexch21, cexch11;  // from detritus to the plants; the plants' diagonal
-  float d1, d2;            // the rates at half the plant biomass
-};
-
-class WorkedExample : public Example, public testing::WithParamInterface<Worked> {};
-
-TEST_P(WorkedExample, CoefficientsAndRates) {
-  const Worked e = GetParam();
-  example(e.type);
-  EXPECT_EQ((floats{10, 20, 0.1f, 0.1f, 0.2f, 0}),
-            (floats{konsts.bref(1), konsts.bref(2), konsts.cexp(1), konsts.cexp(2),
-                    konsts.cresp(1), konsts.cresp(2)}));
-  EXPECT_FLOAT_EQ(0.3f, konsts.cexch(1, 2));
-  EXPECT_FLOAT_EQ(e.cexch21, konsts.cexch(2, 1));
-  EXPECT_FLOAT_EQ(e.cexch11, konsts.cexch(1, 1));
-  EXPECT_EQ(0.0f, konsts.cexch(2, 2));
-  WorkVector d = rates_at(5.0f, 20.0f);
-  EXPECT_NEAR(e.d1, d(1), 1e-6);
-  EXPECT_NEAR(e.d2, d(2), 1e-6);
-  d = rates_at(10.0f, 20.0f);
-  EXPECT_NEAR(0.0f, d(1), 1e-6);
-  EXPECT_NEAR(0.0f, d(2), 1e-6);
+// The coefficients of each model type and the rates at half the plant
+// biomass and at the steady state.
+TEST_F(Example, WorkedExampleCoefficientsAndRates) {
+  const struct {
+    int type;
+    float cexch21, cexch11;  // from detritus to the plants; the plants' diagonal
+    float d1, d2;
+  } worked[] = {{1, 0.1f, 0.0f, 2.5f, -1.0f},        // 1 / 10
+                {2, 0.05f, 0.0f, 3.0f, -1.5f},       // 1 / 20
+                {3, 0.005f, -0.16f, 6.5f, -1.0f}};  // 1 / 200, -4 * 4 / 100
+  for (const auto& e : worked) {
+    SCOPED_TRACE(e.type);
+    example(e.type);
+    EXPECT_EQ((floats{10, 20, 0.1f, 0.1f, 0.2f, 0, 0}), (floats{konsts.bref(1), konsts.bref(2), konsts.cexp(1),
+                                                               konsts.cexp(2), konsts.cresp(1), konsts.cresp(2),
+                                                               konsts.cexch(2, 2)}));
+    EXPECT_THAT((floats{konsts.cexch(1, 2), konsts.cexch(2, 1), konsts.cexch(1, 1)}),
+                testing::Pointwise(testing::FloatEq(), floats{0.3f, e.cexch21, e.cexch11}));
+    EXPECT_THAT(values(rates_at(5.0f, 20.0f), 2), testing::Pointwise(testing::FloatNear(1e-6), floats{e.d1, e.d2}));
+    EXPECT_THAT(values(rates_at(10.0f, 20.0f), 2), testing::Each(testing::FloatNear(0.0f, 1e-6)));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Model, WorkedExample,
-                         testing::Values(Worked{1, 0.1f, 0.0f, 2.5f, -1.0f},      // 1 / 10
-                                         Worked{2, 0.05f, 0.0f, 3.0f, -1.5f},     // 1 / 20
-                                         Worked{3, 0.005f, -0.16f, 6.5f, -1.0f}),  // 1/200, -4*4/100
-                         type_name<Worked>);
 
 // What each flow law divides a flow by, on variations of the example.
 TEST_F(Example, FlowLawsOnVariationsOfTheExample) {
@@ -131,25 +119,22 @@ TEST_F(Example, SnapshotIsDerivedAroundItsReferenceBiomass) {
   EXPECT_FLOAT_EQ(-0.25f, konsts.cexch(1, 1));  // -4*4/64
 }
 
-TEST_F(Example, PredatorControlFollowsTheDonorsAvailability) {
+// Away from the steady state: under predator control the flow from the
+// detritus is 0.1 * 10 * exp(1 - 20 / y2); under Lotka-Volterra at y1 = -5 the
+// self-term is -0.16 * (-5) * (-15) = -12, from 2 0.005 * 20 * (-5), to 2 0.3 * (-5);
+// with the self-coefficient faded, plain mass action.
+TEST_F(Example, RatesAwayFromTheSteadyState) {
   example(1);
   for (const double y2 : {0.02, 10.0, 2.0e6}) {
     const WorkVector d = rates_at(10.0f, static_cast<float>(y2));
-    const double flow = 0.1 * 10.0 * std::exp(1.0 - 20.0 / y2);  // detritus to plants
+    const double flow = 0.1 * 10.0 * std::exp(1.0 - 20.0 / y2);
     EXPECT_NEAR(-1.0 + flow, d(1), 1e-6 * (5.0 + flow));
     EXPECT_NEAR(-0.1 * y2 + 3.0 - flow, d(2), 1e-6 * std::fabs(-0.1 * y2 + 3.0 - flow));
   }
-}
-
-TEST_F(Example, LotkaVolterraSelfTermAndNegativeBiomass) {
   example(3);
-  WorkVector d = rates_at(0.0f, 20.0f);  // every term of the plants vanishes
-  EXPECT_EQ((floats{5, -2}), (floats{d(1), d(2)}));
-  // y1 = -5: self-term -0.16*(-5)*(-15) = -12, from 2: 0.005*20*(-5), to 2: 0.3*(-5).
-  d = rates_at(-5.0f, 20.0f);
-  EXPECT_FLOAT_EQ(5.0f + 1.5f - 12.0f - 0.5f + 1.5f, d(1));
-  EXPECT_FLOAT_EQ(-2.0f + 0.5f - 1.5f, d(2));
-  konsts.cexch(1, 1) = 0.0f;  // faded: plain mass action
+  EXPECT_EQ((floats{5, -2}), values(rates_at(0.0f, 20.0f), 2));  // every term of the plants vanishes
+  EXPECT_THAT(values(rates_at(-5.0f, 20.0f), 2), testing::Pointwise(testing::FloatEq(), floats{-4.5f, -3.0f}));
+  konsts.cexch(1, 1) = 0.0f;
   EXPECT_FLOAT_EQ(3.5f + 0.5f - 1.5f, rates_at(5.0f, 20.0f)(1));
 }
 
@@ -224,7 +209,7 @@ TEST_F(Snapshot, ExactRecordsOfTheSelfCoefficientAndOfAnEmptyCompartment) {
     Network net = example(c.type);
     const std::string before = file();
     snap(net, 10.0f, c.y2, 2.5f);
-    EXPECT_EQ(title("TWO COMPARTMENTS", " 4") + "  2  1  " + std::to_string(c.type) +
+    EXPECT_EQ(title(two_compartments_title, " 0") + "  2  1  " + std::to_string(c.type) +
                   "     2.500\n" + name("PLANTS") + name("DETRITUS") + c.lists + " -1 -1  .0000000E+00\n",
               file().substr(before.size()));
   }

@@ -1,18 +1,12 @@
 // Loading network descriptions (list rules, restart columns, zero defaults),
 // the vector and matrix listings, and the balance check.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <functional>
 
-#include "fio/fio.h"
-#include "model/konsts.h"
 #include "network/balance.h"
 #include "network/loader.h"
-#include "support/model_networks.h"
+#include "support/program_state.h"
 #include "support/records.h"
 #include "support/scratch.h"
-#include "support/terminal.h"
 
 namespace {
 

@@ -2,12 +2,7 @@
 // scratch copy of the source tree whose build/ is the build under test, and
 // must end with status 0. The set-up section is the two commands a new user
 // runs; the demonstration is run here, the tests are what runs this.
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "support/scratch.h"
 

@@ -3,17 +3,12 @@
 // read that fails at any record. The network file is never touched, the
 // program never hangs, and every record written before the fault is kept.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <stdio_ext.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <random>
-#include <string>
 #include <thread>
 
 #include "fio/fio.h"
@@ -39,7 +34,7 @@ TEST(StandardStreams, ClosedOnesNeverLetAFileTakeTheirPlace) {
   };
   for (const auto& [redirections, diagnostic] : cases) {
     ScratchDir dir;
-    const std::string network = read_file(examples + "two_compartments.net");
+    const std::string network = two_compartments_file();
     write_file("fort.7", network);
     write_file("answers", read_file(examples + "two_compartments.answers"));
     EXPECT_EQ(2, shell(dir.path(), "'" ECODYN_BINARY "' " + std::string(redirections) + " 2>err").first);
@@ -98,7 +93,7 @@ int finish(pid_t pid) {
 class LongRun : public testing::Test {
  protected:
   void SetUp() override {
-    write_file("fort.7", read_file(examples + "two_compartments.net"));
+    write_file("fort.7", two_compartments_file());
     write_file("answers", "2\n0\n100\n0.02\n1\nN\n");
     ASSERT_EQ(0, finish(start_ecodyn("answers")));
     report = read_file("fort.8");
@@ -139,7 +134,7 @@ TEST_F(LongRun, AFileSizeLimitFailsTheWriteAndKeepsWhatFitted) {
 
 TEST(NullAnswers, KeepTheValueTheyAnswerFor) {
   ScratchDir dir;
-  std::string network = read_file(examples + "two_compartments.net");
+  std::string network = two_compartments_file();
   network.replace(network.find("  2  1\n"), 7, "  2  1  0     5.000\n");  // time 5, ordinary
   write_file("fort.7", network);
   // A lone comma for the start time, then for the new biomass of 1.

@@ -1,20 +1,12 @@
 // ecodyn-run on real files: the answers it writes are the dialogue's, in its
 // order, with factors applied exactly to the values ecodyn shows; one cycle
 // per model type; a snapshot resumed; the options it refuses before running.
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-
 #include "support/records.h"
 #include "support/scratch.h"
 
 namespace {
 
 using namespace ecodyn::test;
-using testing::HasSubstr;
 
 const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/";
 

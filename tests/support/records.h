@@ -1,5 +1,5 @@
-// Test support: the records of a network file in their fixed columns, the
-// lines of the report that lists one, and the two-compartment network.
+// Test support: the records of a network file in their fixed columns and
+// the lines of the report that lists one.
 #pragma once
 
 #include <sstream>
@@ -47,15 +47,6 @@ std::string rec(int i, const V&... values) {
 template <class... V>
 std::string mrec(int i, int j, const V&... values) {
   return num(i, 3) + rec(j, values...);
-}
-
-// The balanced network of the worked examples: plants (living, biomass 10)
-// and detritus (biomass 20); input 5 to the plants; exports 1 and 2;
-// respiration 2 of the plants; flows 3 from plants to detritus and 1 back.
-inline std::string two_compartments_file(const std::string& text = "TWO COMPARTMENTS") {
-  return title(text, " 4") + counts(2, 1) + "PLANTS\nDETRITUS\n" + rec(1, "10.") + rec(2, "20.") +
-         rec(-1) + rec(1, "5.") + rec(-1) + rec(1, "1.") + rec(2, "2.") + rec(-1) + rec(1, "2.") +
-         rec(-1) + mrec(1, 2, "3.") + mrec(2, 1, "1.") + mrec(-1, -1);
 }
 
 // Report lines: the title, a compartment's name, a listed zero.

@@ -2,10 +2,22 @@
 // the real programs run with their terminal answers on standard input.
 #pragma once
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace ecodyn::test {
+
+using testing::_;
+using testing::AllOf;
+using testing::HasSubstr;
+using testing::Matcher;
+using testing::Not;
+using testing::StartsWith;
 
 // A fresh temporary directory, the working directory while the object
 // lives; removed with its contents afterwards.
@@ -41,16 +53,18 @@ RunResult run(const std::string& program, const std::string& dir, const std::str
 std::pair<int, std::string> shell(const std::string& dir, const std::string& command);
 
 inline const std::string examples_dir = ECODYN_SOURCE_DIR "/examples/";
+// The balanced network of the worked examples: plants (living, biomass 10)
+// and detritus (biomass 20); input 5 to the plants; exports 1 and 2;
+// respiration 2 of the plants; flows 3 from plants to detritus and 1 back.
+inline const std::string two_compartments_title = "TWO COMPARTMENTS: A PLANT POOL FEEDING A DETRITUS POOL";
+inline std::string two_compartments_file() { return read_file(examples_dir + "two_compartments.net"); }
 // Runs ecodyn in dir (with its fort.7 already there).
 inline RunResult run_ecodyn(const std::string& dir, const std::string& answers) {
   return run(ECODYN_BINARY, dir, answers);
 }
-
-#ifdef ECODYN_IMPORT_BINARY
 inline RunResult run_import(const std::string& dir, const std::string& args,
                             const std::string& input = "") {
   return run(ECODYN_IMPORT_BINARY, dir, input, args);
 }
-#endif
 
 }  // namespace ecodyn::test

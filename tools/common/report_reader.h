@@ -1,7 +1,6 @@
 // Reading back what ecodyn wrote: the time-series tables of a report file
 // with the compartment names of each cycle's echo listing and its
-// extinction notices, and the biomasses of the network descriptions in a
-// snapshot file. Values are kept as the text they were printed with, so
+// extinction notices. Values are kept as the text they were printed with, so
 // that nothing is lost or invented on the way to a spreadsheet or a plot.
 #pragma once
 
@@ -53,13 +52,6 @@ struct Cycle {
 // Returns every cycle of a report file; throws InputError naming the line
 // for a file that is not a report or whose table cannot be read.
 std::vector<Cycle> read_report(std::string_view text);
-
-// Returns every network description of a snapshot (or network) file, read by
-// the list rules of the network file: the biomass of each compartment as
-// the reader takes it (an absent record is zero), written with seven
-// significant digits. Throws InputError naming the line of a record that
-// cannot be read.
-std::vector<Cycle> read_snapshots(std::string_view text);
 
 // Returns the text of a printed number without its blanks and with a 0
 // before a leading decimal point (".250" -> "0.250", "-.1E+02" ->

@@ -1,11 +1,16 @@
 // ecodyn-csv: the time-series tables of an ecodyn report file (or the
 // biomasses of a snapshot file) as CSV, for spreadsheets and data frames.
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/description.h"
 #include "common/diagnostics.h"
 #include "common/output_file.h"
 #include "common/replaceable.h"
@@ -19,8 +24,9 @@ using namespace ecodyn;
 using tools::complain;
 
 constexpr int exit_failure = fio::exit_bad_io;
-// Any unit but the terminal's and ecodyn's own.
+// Any units but the terminal's and ecodyn's own.
 constexpr auto output_unit = static_cast<fio::Unit>(20);
+constexpr auto snapshot_unit = static_cast<fio::Unit>(21);
 
 constexpr const char* description =
     "Writes the time-series tables of an ecodyn report file as CSV: one record per table row, "
@@ -59,6 +65,41 @@ void write_records(fio::Unit unit, const std::vector<std::string>& records) {
   }
 }
 
+// Returns a value in the manner of the E14.7 editing of the writer, with a
+// 0 before the decimal point: "0.5000000E+03".
+std::string seven_digits(float v) {
+  if (v == 0.0f) return "0.0000000E+00";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6E", static_cast<double>(std::fabs(v)));  // "5.000000E+02"
+  const std::string s = buf;
+  const int power = std::atoi(s.c_str() + 9) + 1;
+  std::snprintf(buf, sizeof buf, "%s0.%c%sE%c%02d", v < 0 ? "-" : "", s[0], s.substr(2, 6).c_str(),
+                power < 0 ? '-' : '+', std::abs(power));
+  return buf;
+}
+
+// Returns every description of a snapshot (or network) file, read as ecodyn
+// reads it back, as a "cycle" of one row: the biomass of every compartment
+// (zero without a biomass record), with seven significant digits. A record
+// that cannot be read ends the program after the record layer's diagnostic.
+std::vector<tools::Cycle> read_snapshots(fio::Unit unit) {
+  static tools::NetworkValues net;
+  std::vector<tools::Cycle> snapshots;
+  while (tools::read_description(unit, net)) {
+    tools::Cycle c{static_cast<int>(snapshots.size()) + 1, net.line, net.title(), {}, {}, {}};
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", static_cast<double>(net.time));
+    tools::TableRow row{net.line, time, {}};
+    for (int i = 1; i <= net.ncomp; ++i) {
+      c.columns.push_back({i, net.name(i)});
+      row.values.push_back(seven_digits(net.biomass(i)));
+    }
+    c.rows.push_back(std::move(row));
+    snapshots.push_back(std::move(c));
+  }
+  return snapshots;
+}
+
 // Writes the records to the file, whole or not at all; false after a
 // diagnostic.
 bool write_file(const std::string& path, const std::vector<std::string>& records) {
@@ -89,7 +130,11 @@ int write_tables(const Options& o) {
   if (!text) return exit_failure;
   std::vector<tools::Cycle> cycles;
   try {
-    cycles = o.snapshots.empty() ? tools::read_report(*text) : tools::read_snapshots(*text);
+    if (!o.snapshots.empty() && !fio::connect(snapshot_unit, path.c_str(), true)) {
+      complain("cannot read " + path + ": " + std::strerror(errno ? errno : EIO));
+      return exit_failure;
+    }
+    cycles = o.snapshots.empty() ? tools::read_report(*text) : read_snapshots(snapshot_unit);
   } catch (const tools::InputError& e) {
     tools::Diagnostics(path).error(e.line(), e.what());
     return exit_failure;
