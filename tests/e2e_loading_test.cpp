@@ -25,7 +25,8 @@ std::vector<Example> examples() {
     for (const auto& entry : fs::directory_iterator(dir)) {
       if (entry.path().extension() != ".answers") continue;
       const std::string name = entry.path().stem().string(), first = name.substr(0, name.find('.'));
-      const fs::path network = name.ends_with(".resume") ? top / "expected" / first / "fort.18" : dir / (first + ".net");
+      const fs::path network =
+          name.ends_with(".resume") ? top / "expected" / first / "fort.18" : dir / (first + ".net");
       list.push_back({name, entry.path().string(), network.string()});
     }
   }
@@ -64,7 +65,10 @@ TEST(CommandLine, HelpAndVersionAnswerAndAnyOtherArgumentIsRefused) {
     int status;
     Matcher<std::string> out, err;
   } cases[] = {
-      {"--help", 0, AllOf(HasSubstr("fort.8"), HasSubstr("fort.18"), HasSubstr("Exit status: 0"), HasSubstr("ecodyn-run(1)")), ""},
+      {"--help", 0,
+       AllOf(HasSubstr("fort.8"), HasSubstr("fort.18"), HasSubstr("Exit status: 0"),
+             HasSubstr("ecodyn-run(1)")),
+       ""},
       {"--version", 0, std::string("ecodyn ") + ECODYN_VERSION + "\n", ""},
       {"my.net", 2, "",
        "ecodyn: unexpected argument 'my.net': ecodyn reads the network from fort.7 in the current "

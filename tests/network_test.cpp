@@ -1,7 +1,5 @@
-// Loading network descriptions (list rules, restart columns, zero defaults),
-// the vector and matrix listings, and the balance check.
-#include <functional>
-
+// Loading network descriptions (the matrix-list limit, restart columns, zero
+// defaults) and the balance check.
 #include "network/balance.h"
 #include "network/loader.h"
 #include "support/program_state.h"
@@ -15,7 +13,7 @@ using ecodyn::konsts;
 using ecodyn::LoadResult;
 using floats = std::vector<float>;
 
-const std::string blank = "\n", four_blank = "\n\n\n\n";
+const std::string four_blank = "\n\n\n\n";
 
 class ListRules : public testing::Test {
  protected:
@@ -31,25 +29,6 @@ class ListRules : public testing::Test {
   ScratchDir dir;
   ecodyn::Network net;
 };
-
-// A vector list ends at an index <= 0, a blank line or after ncomp + 1
-// records, the last record for an index winning.
-TEST_F(ListRules, VectorListsEndAtATerminatorABlankLineOrAfterNcompPlusOneRecords) {
-  ASSERT_EQ(LoadResult::loaded,
-            load(title("LIMITS") + counts(2) + "A\nB\n" + rec(1, "1.") + rec(2, "2.") + rec(-1) +
-                 rec(2, "1.") + rec(1, "3.") + rec(2, "7.") +  // inputs, no terminator
-                 rec(2, "4.") + rec(0) + rec(1, "6.") + rec(1, "8.") + rec(1, "9.") +
-                 mrec(2, 1, "5.") + blank + title("NEXT") + counts(1) + "C\n" + rec(1, "2.") +
-                 four_blank + blank));
-  EXPECT_EQ((floats{1, 2}), values(net.biomass, 2));
-  EXPECT_EQ((floats{3, 7}), values(konsts.inputs, 2));
-  EXPECT_EQ((floats{0, 4}), values(net.exports, 2));
-  EXPECT_EQ((floats{9, 0}), values(net.respirations, 2));
-  EXPECT_EQ(5.0f, net.exchange(2, 1));
-  ASSERT_EQ(LoadResult::loaded, load());
-  EXPECT_EQ(2.0f, net.biomass(1));
-  EXPECT_EQ(LoadResult::end_of_file, load());
-}
 
 // A matrix list holds at most (ncomp + 1)^2 records; only the origin index
 // marks a terminator.
@@ -98,32 +77,6 @@ TEST_F(ListRules, SnapshotsCarryTheirCoefficientsAndOrdinaryNetworksDoNot) {
   EXPECT_EQ((floats{-0.5f, -0.75f}), (floats{konsts.cexch(1, 1), konsts.cexch(2, 2)}));
 }
 
-TEST_F(ListRules, NothingCarriesOverAndNoLivingCountMeansAllLiving) {
-  const std::string full = rec(1, "1.") + rec(2, "2.") + rec(0) + rec(1, "3.") + rec(2, "4.") +
-                           rec(0) + rec(1, "5.") + rec(2, "6.") + rec(0) + rec(1, "7.") +
-                           rec(2, "8.") + rec(0) + mrec(1, 1, "9.") + mrec(1, 2, "10.") +
-                           mrec(2, 1, "11.") + mrec(2, 2, "12.") + mrec(0, 0);
-  ASSERT_EQ(LoadResult::loaded, load(title("FULL") + counts(2, 1) + "A\nB\n" + full +
-                                     title("EMPTY") + counts(2, 0) + "A\nB\n" + four_blank + blank));
-  EXPECT_EQ(12.0f, net.exchange(2, 2));
-  ASSERT_EQ(LoadResult::loaded, load());
-  EXPECT_EQ(2, konsts.nliv);
-  for (int i = 1; i <= 2; ++i) {
-    EXPECT_EQ((floats{0, 0, 0, 0, 0, 0}),
-              (floats{net.biomass(i), konsts.inputs(i), net.exports(i), net.respirations(i),
-                      net.exchange(i, 1), net.exchange(i, 2)}));
-  }
-}
-
-// Titles are 78 columns, names 25 (column 26 is not read).
-TEST_F(ListRules, NamesAreTwentyFiveColumnsAndTheTitleSeventyEight) {
-  ASSERT_EQ(LoadResult::loaded, load(std::string(77, 'T') + "U12\n" + counts(1) +
-                                     "ABCDEFGHIJKLMNOPQRSTUVWXYZ\n" + four_blank + blank));
-  EXPECT_EQ(12, net.balance_digits);
-  EXPECT_EQ((ecodyn::Word{'T', 'U', ' ', ' '}), net.names.word(0, 20));
-  EXPECT_EQ((ecodyn::Word{'Y', ' ', ' ', ' '}), net.names.word(1, 7));
-}
-
 const std::string not_balanced =
     "\n INPUT NETWORK IS NOT BALANCED TO YOUR SPECIFICATIONS.\n\n COMPARISON OF THROUGHPUTS\n\n"
     "      INPUTS      OUTPUTS    IMBALANCE\n\n";
@@ -146,41 +99,25 @@ class Balance : public testing::Test {
 };
 
 TEST_F(Balance, ReportsAndThroughputTimes) {
-  const struct {
-    const char* what;
-    int n;
-    std::function<void(ecodyn::Network&)> set;
-    std::string terminal;
-    float longest;
-  } cases[] = {
-      // A self-flow enters both totals: time 3 / 6, not 3 / 2.
-      {"balanced, a self-flow and a compartment of no biomass", 2,
-       [](ecodyn::Network& net) {
-         konsts.inputs(1) = net.respirations(1) = 2.0f;
-         net.exchange(1, 1) = 4.0f;
-         net.biomass(1) = 3.0f;
-         konsts.inputs(2) = net.exports(2) = 1.0f;
-       },
-       times(" .0000E+00", 2, " .5000E+00", 1), 0.5f},
-      {"ties go to the lower number", 4,
-       [](ecodyn::Network& net) {
-         const float biomass[] = {4, 1, 1, 4}, flow[] = {1, 2, 2, 1};
-         for (int i = 1; i <= 4; ++i) {
-           net.biomass(i) = biomass[i - 1];
-           konsts.inputs(i) = net.respirations(i) = flow[i - 1];
-         }
-       },
-       times(" .5000E+00", 2, " .4000E+01", 1), 4.0f},
-      {"no compartments", 0, [](ecodyn::Network&) {},
-       times(" .1000E+26", 0, "-.1000E+26", 0), -1.0e25f},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    network(c.n);
-    c.set(net);
-    EXPECT_EQ(c.terminal, terminal());
-    EXPECT_EQ(c.longest, net.times.longest);
+  // Balanced; a self-flow enters both totals (time 3 / 6, not 3 / 2); no biomass in 2.
+  network(2);
+  konsts.inputs(1) = net.respirations(1) = 2.0f;
+  net.exchange(1, 1) = 4.0f;
+  net.biomass(1) = 3.0f;
+  konsts.inputs(2) = net.exports(2) = 1.0f;
+  EXPECT_EQ(times(" .0000E+00", 2, " .5000E+00", 1), terminal());
+  EXPECT_EQ(0.5f, net.times.longest);
+  // Ties go to the lower number: times 4, 0.5, 0.5, 4.
+  network(4);
+  for (int i = 1; i <= 4; ++i) {
+    net.biomass(i) = i == 1 || i == 4 ? 4.0f : 1.0f;
+    konsts.inputs(i) = net.respirations(i) = i == 1 || i == 4 ? 1.0f : 2.0f;
   }
+  EXPECT_EQ(times(" .5000E+00", 2, " .4000E+01", 1), terminal());
+  EXPECT_EQ(4.0f, net.times.longest);
+  network(0);
+  EXPECT_EQ(times(" .1000E+26", 0, "-.1000E+26", 0), terminal());
+  EXPECT_EQ(-1.0e25f, net.times.longest);
 }
 
 // balance_digits, the two columns after the title, sets the tolerance; an

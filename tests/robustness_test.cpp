@@ -26,20 +26,23 @@ bool whole_lines_of(const std::string& part, const std::string& whole) {
   return whole.compare(0, part.size(), part) == 0 && (part.empty() || part.back() == '\n');
 }
 
+// Closed, they get /dev/null: a diagnostic for a closed standard error is
+// lost rather than written into the report that took its descriptor.
 TEST(StandardStreams, ClosedOnesNeverLetAFileTakeTheirPlace) {
   const std::pair<const char*, const char*> cases[] = {
-      {"<answers >&-", "ecodyn: cannot write the terminal: Bad file descriptor\n"},
-      {"<&- >out", "ecodyn: no answer to the question \"which type model\": the terminal input "
-                   "has ended\n"},
+      {"<answers >&- 2>err", "ecodyn: cannot write the terminal: Bad file descriptor\n"},
+      {"<&- >out 2>err",
+       "ecodyn: no answer to the question \"which type model\": the terminal input has ended\n"},
+      {"<&- >out 2>&-", ""},
   };
   for (const auto& [redirections, diagnostic] : cases) {
     ScratchDir dir;
-    const std::string network = two_compartments_file();
-    write_file("fort.7", network);
+    write_file("fort.7", two_compartments_file());
     write_file("answers", read_file(examples + "two_compartments.answers"));
-    EXPECT_EQ(2, shell(dir.path(), "'" ECODYN_BINARY "' " + std::string(redirections) + " 2>err").first);
+    EXPECT_EQ(2, shell(dir.path(), "'" ECODYN_BINARY "' " + std::string(redirections)).first);
     EXPECT_EQ(diagnostic, read_file("err"));
-    EXPECT_EQ(network, read_file("fort.7"));
+    EXPECT_EQ(two_compartments_file(), read_file("fort.7"));
+    EXPECT_THAT(read_file("fort.8"), Not(HasSubstr("ecodyn:")));
   }
 }
 
@@ -59,12 +62,9 @@ TEST(NetworkFile, EndlessOrHugeWithoutLineEndIsAMalformedRecord) {
 pid_t start_ecodyn(const char* answers, rlim_t limit_bytes = RLIM_INFINITY) {
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = open(answers, O_RDONLY);
-    const int out = open("/dev/null", O_WRONLY);
-    const int err = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
+    dup2(open(answers, O_RDONLY), 0);
+    dup2(open("/dev/null", O_WRONLY), 1);
+    dup2(open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     const rlimit limit{limit_bytes, limit_bytes};
     setrlimit(RLIMIT_FSIZE, &limit);
     execl(ECODYN_BINARY, "ecodyn", nullptr);
@@ -77,11 +77,8 @@ pid_t start_ecodyn(const char* answers, rlim_t limit_bytes = RLIM_INFINITY) {
 // for a process that is still running (it is killed).
 int finish(pid_t pid) {
   int raw = 0;
-  for (int k = 0; k < 1000; ++k) {
-    if (waitpid(pid, &raw, WNOHANG) == pid) {
-      return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int k = 0; k < 1000; ++k, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    if (waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   }
   kill(pid, SIGKILL);
   waitpid(pid, &raw, 0);
@@ -122,12 +119,8 @@ TEST_F(LongRun, SignalsAtRandomMomentsKeepEveryRecordOnceAndNeverHang) {
 }
 
 TEST_F(LongRun, AFileSizeLimitFailsTheWriteAndKeepsWhatFitted) {
-  const pid_t pid = start_ecodyn("answers", 64 * 1024);
-  EXPECT_EQ(2, finish(pid));
-  const std::string err = read_file("err");
-  EXPECT_TRUE(err == "ecodyn: cannot write fort.8: File too large\n" ||
-              err == "ecodyn: cannot write fort.18: File too large\n")
-      << err;
+  EXPECT_EQ(2, finish(start_ecodyn("answers", 64 * 1024)));
+  EXPECT_THAT(read_file("err"), testing::MatchesRegex("ecodyn: cannot write fort.1?8: File too large\n"));
   EXPECT_EQ(report.substr(0, read_file("fort.8").size()), read_file("fort.8"));
   EXPECT_EQ(snapshots.substr(0, read_file("fort.18").size()), read_file("fort.18"));
 }
@@ -140,34 +133,23 @@ TEST(NullAnswers, KeepTheValueTheyAnswerFor) {
   // A lone comma for the start time, then for the new biomass of 1.
   const RunResult r = run_ecodyn(dir.path(), "2\n,\n15\n10\n0\nY\n1\n1\n,\nN\n");
   EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_NE(std::string::npos, r.out.find("\n     5.000  .100E+02  .200E+02\n")) << r.out;
-  EXPECT_NE(std::string::npos, read_file("fort.8").find("\n BIOMASS IN  1 =  .1000E+02\n"));
+  EXPECT_THAT(r.out, HasSubstr("\n     5.000  .100E+02  .200E+02\n"));
+  EXPECT_THAT(read_file("fort.8"), HasSubstr("\n BIOMASS IN  1 =  .1000E+02\n"));
 }
 
 // Runs the whole program in this process in the current directory, with
 // the answers on standard input; the terminal and standard error go to files.
 int run_in_process(const std::string& answers) {
-  std::fflush(stdout);
-  std::fflush(stderr);
+  std::fflush(nullptr);
   const int saved[3] = {dup(0), dup(1), dup(2)};
-  const int in = open(answers.c_str(), O_RDONLY);
-  const int out = open("terminal", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int err = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  dup2(in, 0);
-  dup2(out, 1);
-  dup2(err, 2);
+  const int files[3] = {open(answers.c_str(), O_RDONLY), open("terminal", O_WRONLY | O_CREAT | O_TRUNC, 0644),
+                        open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644)};
+  for (int fd = 0; fd < 3; ++fd) { dup2(files[fd], fd); close(files[fd]); }
   __fpurge(stdin);
   std::clearerr(stdin);
   const int status = ecodyn::run_program();
-  std::fflush(stdout);
-  std::fflush(stderr);
-  for (int fd = 0; fd < 3; ++fd) {
-    dup2(saved[fd], fd);
-    close(saved[fd]);
-  }
-  close(in);
-  close(out);
-  close(err);
+  std::fflush(nullptr);
+  for (int fd = 0; fd < 3; ++fd) { dup2(saved[fd], fd); close(saved[fd]); }
   __fpurge(stdin);
   std::clearerr(stdin);
   return status;

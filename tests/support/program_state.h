@@ -86,16 +86,12 @@ std::string terminal_output(F&& f) {
 
 // Expects the statement to end the run with an error stop (status 1) after
 // writing exactly `terminal_text` to the terminal.
-#define EXPECT_ERROR_STOP(statement, terminal_text)                         \
-  do {                                                                      \
-    int stop_status = -1;                                                   \
-    const std::string stop_terminal = ::ecodyn::test::terminal_output([&] { \
-      try {                                                                 \
-        statement;                                                          \
-      } catch (const fio::Stop& stop) {                                     \
-        stop_status = stop.status;                                          \
-      }                                                                     \
-    });                                                                     \
-    EXPECT_EQ(1, stop_status);                                              \
-    EXPECT_EQ(terminal_text, stop_terminal);                                \
+#define EXPECT_ERROR_STOP(statement, terminal_text)                                                          \
+  do {                                                                                                       \
+    int stop_status = -1;                                                                                    \
+    const std::string stop_terminal = ::ecodyn::test::terminal_output([&] {                                  \
+      try { statement; } catch (const fio::Stop& stop) { stop_status = stop.status; }                        \
+    });                                                                                                      \
+    EXPECT_EQ(1, stop_status);                                                                               \
+    EXPECT_EQ(terminal_text, stop_terminal);                                                                 \
   } while (0)

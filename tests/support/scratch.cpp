@@ -41,13 +41,10 @@ void write_file(const std::string& path, const std::string& text) {
 
 RunResult run(const std::string& program, const std::string& dir, const std::string& input,
               const std::string& args) {
-  const std::string in = dir + "/.stdin", out = dir + "/.stdout", err = dir + "/.stderr";
-  write_file(in, input);
-  const int raw = std::system(("cd '" + dir + "' && '" + program + "' " + args + " <'" + in +
-                               "' >'" + out + "' 2>'" + err + "'")
-                                  .c_str());
-  const RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
-  for (const std::string& f : {in, out, err}) fs::remove(f);
+  write_file(dir + "/.stdin", input);
+  const auto [status, err] = shell(dir, "'" + program + "' " + args + " <.stdin >.stdout");
+  const RunResult r{status < 128 ? status : -1, read_file(dir + "/.stdout"), err};
+  for (const char* f : {"/.stdin", "/.stdout"}) fs::remove(dir + f);
   return r;
 }
 
