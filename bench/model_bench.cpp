@@ -4,6 +4,7 @@
 // of carrying the dense network over one print interval.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -15,7 +16,6 @@
 #include "model/fast_derivs.h"
 #include "model/konsts.h"
 #include "network/loader.h"
-#include "support/program_state.h"
 
 namespace {
 
@@ -23,6 +23,36 @@ using namespace ecodyn;
 
 constexpr int n = max_compartments;
 constexpr int nliv = 50;
+
+// A balanced network of n compartments (1 to nliv living) in which every
+// compartment sends to every other and a few to themselves. All values are
+// multiples of 0.25, so every balance sum is exact in single precision.
+Network balanced_network(int n, int nliv) {
+  konsts = Konsts{};
+  konsts.ncomp = n;
+  konsts.nliv = nliv;
+  Network net;
+  net.balance_digits = 4;
+  for (int i = 1; i <= n; ++i) {
+    net.biomass(i) = static_cast<float>(4 + 3 * i);
+    net.respirations(i) = i <= nliv ? static_cast<float>(1 + i % 3) : 0.5f;
+    for (int j = 1; j <= n; ++j) {
+      if (i != j || i % 3 == 0) {
+        net.exchange(i, j) = 0.25f * static_cast<float>(1 + (3 * i + 5 * j) % 7);
+      }
+    }
+  }
+  for (int i = 1; i <= n; ++i) {
+    float in = 0.0f, out = 0.0f;
+    for (int j = 1; j <= n; ++j) {
+      in += net.exchange(j, i);
+      out += net.exchange(i, j);
+    }
+    konsts.inputs(i) = std::max(0.0f, out + net.respirations(i) - in) + 1.0f;
+    net.exports(i) = konsts.inputs(i) + in - out - net.respirations(i);
+  }
+  return net;
+}
 
 const char* const published[] = {"cone_spring",
                                   "silver_springs",
@@ -105,7 +135,7 @@ const bool registered = [] {
 }();
 
 void BM_dense_derivs(benchmark::State& state) {
-  const Network net = test::balanced_network(n, nliv);
+  const Network net = balanced_network(n, nliv);
   time_derivs(state, net, static_cast<int>(state.range(0)), state.range(1) != 0);
 }
 BENCHMARK(BM_dense_derivs)->ArgNames({"type", "fast"})->ArgsProduct({{1, 2, 3}, {0, 1}});
@@ -113,7 +143,7 @@ BENCHMARK(BM_dense_derivs)->ArgNames({"type", "fast"})->ArgsProduct({{1, 2, 3}, 
 // One print interval of length 1 with the simulation loop's settings,
 // starting from a state perturbed away from the steady state.
 void BM_runge(benchmark::State& state) {
-  const Network net = test::balanced_network(n, nliv);
+  const Network net = balanced_network(n, nliv);
   derive_coefficients(net, static_cast<int>(state.range(0)));
   Vector start = net.biomass;
   for (int i = 1; i <= n; i += 3) start(i) = start(i) * 0.8f;

@@ -9,12 +9,9 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace ecodyn::test;
 
-struct Example {
-  std::string name, answers, network;  // NAME of NAME.answers; the paths of both files
-};
+struct Example { std::string name, answers, network; };  // NAME of NAME.answers; the paths of both files
 
 // Every NAME.answers runs on the network named by NAME's first word; a
 // resumed example runs on the snapshots its first word's example wrote.
@@ -65,10 +62,7 @@ TEST(CommandLine, HelpAndVersionAnswerAndAnyOtherArgumentIsRefused) {
     int status;
     Matcher<std::string> out, err;
   } cases[] = {
-      {"--help", 0,
-       AllOf(HasSubstr("fort.8"), HasSubstr("fort.18"), HasSubstr("Exit status: 0"),
-             HasSubstr("ecodyn-run(1)")),
-       ""},
+      {"--help", 0, AllOf(HasSubstr("fort.18"), HasSubstr("Exit status: 0"), HasSubstr("ecodyn-run(1)")), ""},
       {"--version", 0, std::string("ecodyn ") + ECODYN_VERSION + "\n", ""},
       {"my.net", 2, "",
        "ecodyn: unexpected argument 'my.net': ecodyn reads the network from fort.7 in the current "
@@ -97,10 +91,10 @@ std::string vector_of_two(const std::string& a, const std::string& b) {
 class Loading : public testing::Test {
  protected:
   RunResult run(const std::string& network_file, const std::string& answers = "") {
-    std::filesystem::remove_all("fort.7");
-    std::filesystem::remove("fort.8");
+    fs::remove_all("fort.7");
+    fs::remove("fort.8");
     if (network_file == "<directory>") {
-      std::filesystem::create_directory("fort.7");
+      fs::create_directory("fort.7");
     } else if (network_file != "<missing>") {
       write_file("fort.7", network_file);
     }
@@ -123,8 +117,7 @@ TEST_F(Loading, FilesThatEndQuietlyOrCannotBeRead) {
       {"a title without line end", only_title.substr(0, only_title.size() - 1), 0, "",
        title_line("ONLY A TITLE")},
       {"missing", "<missing>", 2, HasSubstr("cannot open the network file fort.7"), ""},
-      {"a directory", "<directory>", 2,
-       HasSubstr("cannot open the network file fort.7: Is a directory"), ""},
+      {"a directory", "<directory>", 2, HasSubstr("cannot open the network file fort.7: Is a directory"), ""},
       {"unreadable biomass", title("LIST") + counts(2) + "A\nB\n" + rec(1, "2.") + "  2 two\n", 2,
        testing::StartsWith("ecodyn: fort.7, line 6: unreadable biomass list record"),
        title_line("LIST") + " NUMBER OF COMPARTMENTS IS    2\n\n LIVING COMPARTMENTS\n\n" +
@@ -141,7 +134,7 @@ TEST_F(Loading, FilesThatEndQuietlyOrCannotBeRead) {
     EXPECT_EQ("", r.out);
     EXPECT_THAT(r.err, c.err);
     EXPECT_THAT(report(), c.report);
-    if (c.file == "<missing>") EXPECT_FALSE(file_exists("fort.7"));  // not created
+    if (c.file == "<missing>") { EXPECT_FALSE(file_exists("fort.7")); }  // not created
   }
 }
 

@@ -18,8 +18,7 @@ const std::string importer = ECODYN_IMPORT_BINARY;
 
 // The two-compartment network as SCOR, and the network file made of it.
 const std::string two_pools =
-    "Two pools\n2 1\nPLANTS\nDETRITUS\n1 10\n2 20\n-1\n1 5\n-1\n1 1\n2 2\n-1\n1 2\n-1\n"
-    "1 2 3\n2 1 1\n-1\n";
+    "Two pools\n2 1\nPLANTS\nDETRITUS\n1 10\n2 20\n-1\n1 5\n-1\n1 1\n2 2\n-1\n1 2\n-1\n1 2 3\n2 1 1\n-1\n";
 const std::string two_pools_head = "Two pools\n2 1\nPLANTS\nDETRITUS\n";
 std::string head(const std::string& first = "PLANTS", const std::string& second = "DETRITUS") {
   return title("Two pools") + counts(2, 1) + name(first) + name(second);
@@ -27,8 +26,7 @@ std::string head(const std::string& first = "PLANTS", const std::string& second 
 const std::string biomass_list = rec(1, ".1000000E+02") + rec(2, ".2000000E+02") + end;
 const std::string other_lists = rec(1, ".5000000E+01") + end + rec(1, ".1000000E+01") +
                                 rec(2, ".2000000E+01") + end + rec(1, ".2000000E+01") + end +
-                                mrec(1, 2, ".3000000E+01") + mrec(2, 1, ".1000000E+01") +
-                                matrix_end;
+                                mrec(1, 2, ".3000000E+01") + mrec(2, 1, ".1000000E+01") + matrix_end;
 const std::string two_pools_net = head() + biomass_list + other_lists;
 
 // The two-pool network with line `line` (from 1) replaced; a text with other line ends.
@@ -45,8 +43,7 @@ std::string ending(const std::string& text, const std::string& eol) {
 struct Accepted {
   const char* what;
   std::string scor;
-  Matcher<std::string> net;
-  Matcher<std::string> err = _;
+  Matcher<std::string> net, err = _;
 };
 
 class Import : public testing::Test {
@@ -59,19 +56,10 @@ class Import : public testing::Test {
   // The files in the directory besides the input.
   std::set<std::string> others() {
     std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    for (const auto& e : fs::directory_iterator(dir.path())) {
       if (e.path().filename() != "in.scor") names.insert(e.path().filename().string());
     }
     return names;
-  }
-  void expect_accepted(const std::vector<Accepted>& cases) {
-    for (const Accepted& c : cases) {
-      SCOPED_TRACE(c.what);
-      const RunResult r = import(c.scor);
-      EXPECT_EQ(0, r.status) << r.err;
-      EXPECT_THAT(output(), c.net);
-      EXPECT_THAT(r.err, c.err);
-    }
   }
   ScratchDir dir;
 };
@@ -85,10 +73,10 @@ TEST_F(Import, WritesTheNetworkFileToAFileOrStandardOutput) {
   const mode_t mask = umask(0);
   umask(mask);
   const auto mode = [&] {
-    return static_cast<mode_t>(std::filesystem::status(dir.file("out.net")).permissions());
+    return static_cast<mode_t>(fs::status(dir.file("out.net")).permissions());
   };
   EXPECT_EQ(0666 & ~mask, mode());  // as if created afresh
-  std::filesystem::permissions(dir.file("out.net"), static_cast<std::filesystem::perms>(0640));
+  fs::permissions(dir.file("out.net"), static_cast<fs::perms>(0640));
   import(two_pools);
   EXPECT_EQ(0640u, mode());  // the mode of the file replaced
   EXPECT_EQ(two_pools_net, import(two_pools, "in.scor").out);
@@ -100,7 +88,7 @@ TEST_F(Import, WritesTheNetworkFileToAFileOrStandardOutput) {
 }
 
 TEST_F(Import, AcceptedDialectsAndWarnings) {
-  expect_accepted({
+  const Accepted cases[] = {
       {"zero entries are left out",
        "Zeros\n2 1\nA\nB\n1 10\n2 0\n-1\n1 0.0\n-1\n-1\n-1\n1 1 0\n1 2 5\n-1\n",
        title("Zeros") + counts(2, 1) + name("A") + name("B") + rec(1, ".1000000E+02") + end + end +
@@ -174,7 +162,14 @@ TEST_F(Import, AcceptedDialectsAndWarnings) {
        head() + rec(1, ".1100000E+02") + rec(2, ".2000000E+02") + end + other_lists,
        "ecodyn-import: in.scor, line 6: warning: compartment 1 appears again in the biomass "
        "section (first on line 5); the value of this line is kept\n"},
-  });
+  };
+  for (const Accepted& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunResult r = import(c.scor);
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_THAT(output(), c.net);
+    EXPECT_THAT(r.err, c.err);
+  }
   // --verbose names each value, --quiet nothing.
   const std::string rounded = two_pools_changed(16, "1 2 12345678\n2 1 1.23456789-3");
   EXPECT_THAT(import(rounded, "--verbose in.scor -o out.net").err,
@@ -206,8 +201,7 @@ TEST_F(Import, RefusedInputsNameTheLineAndLeaveNoOutput) {
        "line 5: expected the biomass of compartment 1, found 'ten'"},
       {two_pools_changed(2, "99999999999 1"),
        "line 2: expected the compartment count and the living count, found '99999999999 1'"},
-      {two_pools_changed(2, "76 70"),
-       "line 2: the network has 76 compartments; ecodyn holds at most 75"},
+      {two_pools_changed(2, "76 70"), "line 2: the network has 76 compartments; ecodyn holds at most 75"},
       {two_pools_changed(2, "0 0"), "line 2: the compartment count must be at least 1, found 0"},
       {two_pools_changed(2, "2 3"), "line 2: the living count 3 is above the compartment count 2"},
       {two_pools_changed(2, "2 0"),
@@ -215,11 +209,9 @@ TEST_F(Import, RefusedInputsNameTheLineAndLeaveNoOutput) {
        "compartment as living)"},
       {two_pools_changed(2, "2 1 0"),
        "line 2: expected the compartment count and the living count, found '2 1 0'"},
-      {two_pools_changed(6, "3 20"),
-       "line 6: compartment 3 in the biomass section is outside 1 to 2"},
+      {two_pools_changed(6, "3 20"), "line 6: compartment 3 in the biomass section is outside 1 to 2"},
       {two_pools_changed(16, "3 1 1"), "line 16: origin 3 in the flow section is outside 1 to 2"},
-      {two_pools_changed(16, "2 0 1"),
-       "line 16: destination 0 in the flow section is outside 1 to 2"},
+      {two_pools_changed(16, "2 0 1"), "line 16: destination 0 in the flow section is outside 1 to 2"},
       {two_pools_changed(13, "1 -2"), "line 13: the respiration of compartment 1 is negative: -2"},
       {two_pools_changed(16, "2 1 -1.0-3"), "line 16: the flow from 2 to 1 is negative: -1.0-3"},
       {two_pools_changed(5, "1 1e39"),
@@ -254,7 +246,7 @@ TEST_F(Import, RefusedInputsNameTheLineAndLeaveNoOutput) {
 }
 
 TEST_F(Import, RefusedRunsWriteNothing) {
-  std::filesystem::create_directory(dir.file("folder"));
+  fs::create_directory(dir.file("folder"));
   for (const auto& [args, err] :
        {std::pair{"nothing.scor", "cannot read nothing.scor: No such file or directory"},
         {"folder", "cannot read folder: Is a directory"},
@@ -274,7 +266,7 @@ TEST_F(Import, RefusedRunsWriteNothing) {
 // Each target of -o: the status and messages, the file that must hold the
 // network afterwards, and the kind of file the target is after.
 TEST_F(Import, DevicesAndPipesAreWrittenDirectlyAndOnlyRegularFilesReplaced) {
-  using std::filesystem::file_type;
+  using fs::file_type;
   write_file(dir.file("in.scor"), two_pools);
   const std::string run = "'" + importer + "' in.scor ", status = "; echo $? >status";
   // Some 30 KiB written, beyond a limit of 4 KiB.
@@ -310,11 +302,11 @@ TEST_F(Import, DevicesAndPipesAreWrittenDirectlyAndOnlyRegularFilesReplaced) {
   };
   for (const auto& t : targets) {
     SCOPED_TRACE(t.what);
-    std::filesystem::remove(dir.file("status"));
+    fs::remove(dir.file("status"));
     EXPECT_THAT(shell(dir.path(), t.command).second, t.err);
     EXPECT_EQ(std::to_string(t.status) + "\n", read_file(dir.file("status")));
-    if (t.got != nullptr) EXPECT_EQ(two_pools_net, read_file(dir.file(t.got)));
-    EXPECT_EQ(t.kind, std::filesystem::symlink_status(t.path[0] == '/' ? t.path : dir.file(t.path)).type());
+    if (t.got != nullptr) { EXPECT_EQ(two_pools_net, read_file(dir.file(t.got))); }
+    EXPECT_EQ(t.kind, fs::symlink_status(t.path[0] == '/' ? t.path : dir.file(t.path)).type());
     for (const std::string& name : others()) EXPECT_NE('.', name[0]) << "a temporary file is left";
   }
 }
@@ -335,15 +327,13 @@ std::string foretold_balance(const ScratchDir& dir, const std::string& scor,
   const bool unbalanced = run_ecodyn(dir.path(), "").out.find("NOT BALANCED") != std::string::npos;
   EXPECT_EQ(unbalanced, r.err.find("will report the network NOT BALANCED") != std::string::npos)
       << digits << ": " << r.err;
-  const std::size_t at = r.err.find("--balance-digits ");
-  if (at == std::string::npos) return "";
-  const std::size_t from = at + 17;
-  return r.err.substr(from, r.err.find(' ', from) - from);
+  std::smatch passing;
+  return std::regex_search(r.err, passing, std::regex("--balance-digits (\\S+) ")) ? passing[1].str() : "";
 }
 
 TEST_P(Published, ExampleIsTheImportOfTheSharedFileWithItsBalanceForetold) {
   ScratchDir dir;
-  const std::string examples = std::string(ECODYN_SOURCE_DIR) + "/examples/networks/";
+  const std::string examples = examples_dir + "networks/";
   const std::string scor = examples + "scor/" + GetParam() + ".txt";
   const std::string network = read_file(examples + GetParam() + ".net");
   const std::string first = network.substr(0, network.find('\n'));
@@ -351,9 +341,8 @@ TEST_P(Published, ExampleIsTheImportOfTheSharedFileWithItsBalanceForetold) {
   RunResult r;
   std::string passing = foretold_balance(dir, scor, digits, r);
   EXPECT_EQ(network, r.out) << "regenerate with scripts/import-examples.sh";
-  const std::string exporter = ECODYN_EXPORT_BINARY;
-  EXPECT_EQ(network, run(exporter, dir.path(), "", "fort.7 --network").out);
-  ASSERT_EQ(0, run(exporter, dir.path(), "", "fort.7 --scor -o again.scor").status);
+  EXPECT_EQ(network, run(ECODYN_EXPORT_BINARY, dir.path(), "", "fort.7 --network").out);
+  ASSERT_EQ(0, run(ECODYN_EXPORT_BINARY, dir.path(), "", "fort.7 --scor -o again.scor").status);
   r = run_import(dir.path(), (digits.empty() ? "" : "--balance-digits " + digits) + " again.scor");
   EXPECT_EQ(network, r.out);
   // Without balance digits; the digits named pass, one more does not.

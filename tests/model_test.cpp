@@ -30,16 +30,17 @@ class Example : public testing::Test {
     fio::close(fio::report);
   }
   Network example(int type = 0) {
-    Network net = loaded();
+    konsts = Konsts{};
+    Network net;
+    EXPECT_EQ(LoadResult::loaded, load_network(net));
+    fio::close(fio::network_file);
     if (type != 0) derive_coefficients(net, type);
     konsts.tmax = 6.25f;
     return net;
   }
   static WorkVector rates_at(float y1, float y2) {
-    WorkVector y, dydt;
-    y(1) = y1;
-    y(2) = y2;
-    derivs(0.0f, y, dydt);
+    WorkVector dydt;
+    derivs(0.0f, vec<WorkVector>({y1, y2}), dydt);
     return dydt;
   }
   ScratchDir dir;
@@ -108,10 +109,7 @@ TEST_F(Example, ObserverIsToldOfRowsAndExtinctionsOfItsCycle) {
 class Snapshot : public Example {
  protected:
   void snap(Network& net, float y1, float y2, float t) {
-    Vector y;
-    y(1) = y1;
-    y(2) = y2;
-    snapit(t, net.names, net.balance_digits, y, net.exports, net.respirations, net.exchange, 75);
+    snapit(t, net.names, net.balance_digits, vec({y1, y2}), net.exports, net.respirations, net.exchange, 75);
   }
   std::string file() {
     std::fflush(nullptr);
@@ -152,41 +150,39 @@ TEST_F(Snapshot, ExactRecordsOfTheSelfCoefficientAndOfAnEmptyCompartment) {
   }
 }
 
-TEST_F(Snapshot, PredatorControlStopsBeforeWritingAnOutOfBoundsSnapshot) {
-  Network net = example(1);
-  for (const auto& [y1, message] : {std::pair{10.0f, " BIOMASS  2 IS OUT OF BOUNDS.\n"},
-                                    std::pair{-1.0f, " BIOMASS  1 IS OUT OF BOUNDS.\n"}}) {
-    EXPECT_ERROR_STOP(snap(net, y1, 0.0f, 1.0f), message);
-    EXPECT_EQ("", file());
-  }
-}
+std::string range(const std::string& what) { return " SNAPSHOT VALUE FOR " + what + " IS OUT OF RANGE.\n"; }
 
-// Every value a snapshot lists must read back as a number: an infinite or
-// NaN value stops the run before the snapshot's first record.
-TEST_F(Snapshot, AValueThatWouldNotReadBackStopsBeforeTheSnapshotIsBegun) {
+// A snapshot out of the bounds of predator control, or with a value that
+// would not read back as a number (infinite or NaN), stops the run before
+// its first record; the snapshots before it are kept.
+TEST_F(Snapshot, OutOfBoundsOrUnreadableValueStopsBeforeTheSnapshotIsBegun) {
   const float inf = std::numeric_limits<float>::infinity(), nan = std::nanf("");
-  const std::pair<std::function<void()>, const char*> cases[] = {
-      {[&] { konsts.bref(2) = inf; }, "BIOMASS  2"},
-      {[&] { konsts.tmax = nan; }, "THE LONGEST THROUGHPUT TIME"},
-      {[&] { konsts.inputs(1) = inf; }, "INPUT  1"},
-      {[&] { konsts.cexp(2) = 1.0e38f; }, "EXPORT  2"},  // times a biomass of 20
-      {[&] { konsts.cresp(1) = nan; }, "RESPIRATION  1"},
-      {[&] { konsts.cexch(2, 1) = 1.0e38f; }, "THE FLOW FROM  2 TO  1"},
+  float y1 = 10.0f, y2 = 20.0f;
+  const struct {
+    int type;
+    std::function<void()> spoil;
+    std::string message;
+  } cases[] = {
+      {1, [&] { y2 = 0.0f; }, " BIOMASS  2 IS OUT OF BOUNDS.\n"},
+      {1, [&] { y1 = -1.0f, y2 = 0.0f; }, " BIOMASS  1 IS OUT OF BOUNDS.\n"},
+      {2, [&] { y1 = nan; }, range("BIOMASS  1")},
+      {2, [&] { konsts.bref(2) = inf; }, range("BIOMASS  2")},
+      {2, [&] { konsts.tmax = nan; }, range("THE LONGEST THROUGHPUT TIME")},
+      {2, [&] { konsts.inputs(1) = inf; }, range("INPUT  1")},
+      {2, [&] { konsts.cexp(2) = 1.0e38f; }, range("EXPORT  2")},  // times a biomass of 20
+      {2, [&] { konsts.cresp(1) = nan; }, range("RESPIRATION  1")},
+      {2, [&] { konsts.cexch(2, 1) = 1.0e38f; }, range("THE FLOW FROM  2 TO  1")},
   };
-  for (const auto& [spoil, what] : cases) {
-    SCOPED_TRACE(what);
-    Network net = example(2);
-    snap(net, 10.0f, 20.0f, 0.0f);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    Network net = example(c.type);
+    y1 = 10.0f, y2 = 20.0f;
+    snap(net, y1, y2, 0.0f);
     const std::string before = file();
-    spoil();
-    EXPECT_ERROR_STOP(snap(net, 10.0f, 20.0f, 1.0f),
-                      std::string(" SNAPSHOT VALUE FOR ") + what + " IS OUT OF RANGE.\n");
+    c.spoil();
+    EXPECT_ERROR_STOP(snap(net, y1, y2, 1.0f), c.message);
     EXPECT_EQ(before, file());
   }
-  Network net = example(2);
-  const std::string before = file();
-  EXPECT_ERROR_STOP(snap(net, nan, 20.0f, 1.0f), " SNAPSHOT VALUE FOR BIOMASS  1 IS OUT OF RANGE.\n");
-  EXPECT_EQ(before, file());
 }
 
 }  // namespace

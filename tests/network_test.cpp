@@ -1,7 +1,9 @@
 // Loading network descriptions (the matrix-list limit, restart columns, zero
-// defaults) and the balance check.
+// defaults), the balance check, and the counts records the writer gives a
+// snapshot, whose times read back in ten columns.
 #include "network/balance.h"
 #include "network/loader.h"
+#include "network/writer.h"
 #include "support/program_state.h"
 #include "support/records.h"
 #include "support/scratch.h"
@@ -31,8 +33,12 @@ class ListRules : public testing::Test {
 };
 
 // A matrix list holds at most (ncomp + 1)^2 records; only the origin index
-// marks a terminator.
-TEST_F(ListRules, MatrixListEndsAfterNcompPlusOneSquaredRecords) {
+// marks a terminator. An ordinary network ignores the restart columns; a
+// snapshot carries its reference biomasses, coefficients, the longest
+// throughput time (on the biomass terminator) and under type 3 the
+// self-coefficients, which a later matrix record overrides. Entries not
+// listed are zero.
+TEST_F(ListRules, MatrixListLimitAndTheCoefficientsOfSnapshots) {
   const std::string head = counts(1) + "X\n" + four_blank;
   ASSERT_EQ(LoadResult::loaded,
             load(title("FIRST") + head + repeat(mrec(1, 1, "1."), 3) + mrec(1, 1, "4.") +
@@ -44,13 +50,7 @@ TEST_F(ListRules, MatrixListEndsAfterNcompPlusOneSquaredRecords) {
   ASSERT_EQ(LoadResult::loaded, load());
   EXPECT_EQ('T', net.names.word(0, 1)[0]);
   EXPECT_EQ(LoadResult::end_of_file, load());
-}
-
-// An ordinary network ignores the restart columns; a snapshot carries its
-// reference biomasses, coefficients, the longest throughput time (on the
-// biomass terminator) and under type 3 the self-coefficients, which a later
-// matrix record overrides. Entries not listed are zero.
-TEST_F(ListRules, SnapshotsCarryTheirCoefficientsAndOrdinaryNetworksDoNot) {
+  fio::close(fio::network_file);
   konsts.bref(1) = konsts.cexp(1) = konsts.cexch(1, 2) = -9.0f;
   const std::string lists = rec(1, "2.", "3.", "-0.5") + rec(2, "5.", "6.", "-0.25") +
                             rec(-1, "42.") + rec(1, "1.") + rec(-1) + rec(1, "1.", "0.5") +
@@ -151,19 +151,33 @@ TEST_F(Balance, ToleranceFromTheTitleRecord) {
 // otherwise balanced, after the report (and its advice) in one that is not.
 TEST_F(Balance, CompartmentWithoutFlowsStops) {
   const std::string stop = " ALL THROUGHPUTS MUST BE POSITIVE.\n";
-  for (const float input : {1.0f, 3.0f}) {
-    network(2);
-    konsts.inputs(1) = input;
-    net.exports(1) = net.biomass(1) = 1.0f;
-    if (input == 1.0f) {
-      EXPECT_ERROR_STOP(ecodyn::check_balance(net), stop);
-      continue;
-    }
-    const std::string text = terminal_output([&] { EXPECT_THROW(ecodyn::check_balance(net), fio::Stop); });
-    EXPECT_TRUE(text.starts_with(not_balanced + "   1  .300E+01    .100E+01     .200E+01\n"
-                                                "   2  .000E+00    .000E+00     .000E+00\n\n\n"))
-        << text;
-    EXPECT_TRUE(text.ends_with("UNIT 18.\n\n\n" + stop)) << text;
+  network(2);
+  konsts.inputs(1) = net.exports(1) = net.biomass(1) = 1.0f;
+  EXPECT_ERROR_STOP(ecodyn::check_balance(net), stop);
+  konsts.inputs(1) = 3.0f;
+  const std::string text = terminal_output([&] { EXPECT_THROW(ecodyn::check_balance(net), fio::Stop); });
+  EXPECT_TRUE(text.starts_with(not_balanced + "   1  .300E+01    .100E+01     .200E+01\n"
+                                              "   2  .000E+00    .000E+00     .000E+00\n\n\n")) << text;
+  EXPECT_TRUE(text.ends_with("UNIT 18.\n\n\n" + stop)) << text;
+}
+
+TEST(NetworkWriter, TimesOutsideThreeDecimalsStillReadBack) {
+  ScratchDir dir;
+  const std::pair<float, const char*> cases[] = {
+      {999999.9375f, "999999.938"}, {1000000.0f, "1000000.00"}, {9999999.0f, "9999999.00"},
+      {12345678.0f, "12345678.0"},  {123456792.0f, "123456792."}, {1.5e9f, "1.5000E+09"},
+      {-99999.9f, "-99999.898"},    {-123456.5f, "-123456.50"}, {-2.5e8f, "-2.500E+08"}};
+  for (const auto& [t, field] : cases) {
+    ecodyn::write_counts(fio::snapshot_file, 3, 2, 1, t);
+    ASSERT_TRUE(fio::close(fio::snapshot_file));
+    const std::string record = read_file("fort.18");
+    EXPECT_EQ(std::string("  3  2  1") + field + "\n", record) << t;
+    write_file("fort.7", record);
+    int n = 0, l = 0, m = 0;
+    float back = -1;
+    EXPECT_EQ(fio::ok, fio::read(fio::network_file, "(3I3,F10.3)", n, l, m, back));
+    fio::close(fio::network_file);
+    EXPECT_NEAR(t, back, std::abs(t) * 1e-4) << t;
   }
 }
 

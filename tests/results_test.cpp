@@ -1,8 +1,11 @@
-// ecodyn-csv and ecodyn-plot on real runs. The expected tables follow from
-// the networks alone: equilibria, an extinction resting at 1.0E-9, a pool
-// refilling along its closed form.
+// ecodyn-csv, ecodyn-plot and ecodyn-export on real runs. The expected
+// tables follow from the networks alone: equilibria, an extinction resting
+// at 1.0E-9, a pool refilling along its closed form. A network balanced by
+// a run made a steady state again; the choice of a description in a
+// snapshot file; inputs refused without leaving an output file.
 #include <cmath>
 #include <csignal>
+#include <map>
 #include <sstream>
 
 #include "support/records.h"
@@ -23,8 +26,7 @@ const std::string end = rec(-1), matrix_end = mrec(-1, -1);
 std::string shore() {
   std::string s = title("SHORE") + counts(8, 6);
   for (const char* n : {"ALGAE", "ZOOPLANKTON", "FISH, SMALL", "GULLS \"LARGE\"", "MUSSELS",
-                        "SNAILS", "DETRITUS", "DOC"})
-    s += name(n);
+                        "SNAILS", "DETRITUS", "DOC"}) s += name(n);
   s += rec(1, "100.") + rec(2, "20.") + rec(3, "5.") + rec(4, "2.") + rec(5, "50.") +
        rec(6, "30.") + rec(7, "200.") + rec(8, "10.") + end;
   s += rec(1, "10.") + rec(5, "2.") + rec(6, "2.") + rec(8, "1.") + end;
@@ -47,10 +49,9 @@ const std::string answers =
 // Splits CSV text into its records, each of which must end with CRLF.
 std::vector<std::string> records(const std::string& csv) {
   std::vector<std::string> out;
-  for (std::string line : lines_of(csv)) {
-    EXPECT_TRUE(!line.empty() && line.back() == '\r') << line;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    out.push_back(line);
+  for (const std::string& line : lines_of(csv)) {
+    EXPECT_TRUE(line.ends_with('\r')) << line;
+    out.push_back(line.substr(0, line.size() - line.ends_with('\r')));
   }
   return out;
 }
@@ -128,17 +129,17 @@ TEST_F(Results, TablesOfTwoCyclesExtinctionSnapshotsAndUnreadableInputs) {
             out[1]);
   const double loaded[] = {100, 20, 5, 2, 50, 0, 200};
   for (int s = 1; s <= 3; ++s) {
-    SCOPED_TRACE(out[s + 1]);
-    std::vector<std::string> cells;
-    std::istringstream row(out[s + 1]);
-    for (std::string cell; std::getline(row, cell, ',');) cells.push_back(cell);
-    ASSERT_EQ(10u, cells.size());
-    EXPECT_EQ(std::to_string(s) + ".000", cells[1]);
-    EXPECT_EQ("0.1000000E-08", cells[9]);  // DOC at rest after its extinction
+    const std::string& row = out[s + 1];
+    // 0. and seven digits, E and exponent; DOC at rest after its extinction.
+    EXPECT_THAT(row, testing::MatchesRegex(std::to_string(s + 1) + "," + std::to_string(s) +
+                                           "\\.000,(0\\.[0-9]{7}E[-+][0-9]{2},){7}0\\.1000000E-08"));
+    std::istringstream cells(row.substr(row.find(',', 2) + 1));
     for (int i = 0; i < 7; ++i) {
+      double value = 0;
+      char comma = 0;
+      cells >> value >> comma;
       const double want = i == 5 ? 30 * (1 - std::exp(-s / 15.0)) : loaded[i];
-      EXPECT_NEAR(want, std::strtod(cells[i + 2].c_str(), nullptr), 1e-5 * want) << i + 1;
-      EXPECT_EQ(13u, cells[i + 2].size());  // 0. and seven digits, E and exponent
+      EXPECT_NEAR(want, value, 1e-5 * want) << row << ": " << i + 1;
     }
   }
 
@@ -216,17 +217,110 @@ TEST_F(Results, PlotsOfABundledExampleAndOfTwoCycles) {
 // picture nor its temporary file; the program ends by the interrupt.
 TEST_F(Results, PlotInterruptedWhileDrawing) {
   run_ecodyn_on(pools(), "2\n0.\n10.\n1.\n0.\nN\n");
-  std::filesystem::create_directory(dir.file("slow"));
+  fs::create_directory(dir.file("slow"));
   write_file(dir.file("slow/gnuplot"), "#!/bin/sh\ntouch started\nexec sleep 30\n");
-  std::filesystem::permissions(dir.file("slow/gnuplot"), std::filesystem::perms::owner_all);
+  fs::permissions(dir.file("slow/gnuplot"), fs::perms::owner_all);
   const auto [status, err] =
       shell(dir.path(), "{ PATH=\"$PWD/slow:$PATH\" '" + plot_tool +
                             "' -o pic.png & p=$!; until [ -e started ]; do sleep 0.05; done; "
                             "kill -INT $p; wait $p; }");
   EXPECT_EQ(128 + SIGINT, status);
   EXPECT_EQ("ecodyn-plot: pic.png is not written\n", err);
-  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+  for (const auto& e : fs::directory_iterator(dir.path()))
     EXPECT_THAT(e.path().filename().string(), Not(HasSubstr("pic.png")));
+}
+
+RunResult run_export(const std::string& dir, const std::string& args) {
+  return run(ECODYN_EXPORT_BINARY, dir, "", args);
+}
+
+// The biomass list of the first description of a network file, by compartment.
+std::map<int, double> biomasses(const std::string& text) {
+  const auto lines = lines_of(text);
+  std::map<int, double> out;
+  for (std::size_t k = 2 + std::stoi(lines.at(1).substr(0, 3)); std::stoi(lines.at(k).substr(0, 3)) > 0;
+       ++k) {
+    out[std::stoi(lines[k].substr(0, 3))] = std::stod(lines[k].substr(3, 14));
+  }
+  return out;
+}
+
+TEST(ExportBalanced, ABalancingRunBecomesASteadyStateUnderEveryModelType) {
+  ScratchDir dir;
+  const std::string follow = "63 48 47 53 2 1 72\n";
+  write_file("fort.7", read_file(examples_dir + "networks/lake_oneida_pre_zm.net"));
+  // Linear donor control to t = 10, some 30 longest throughput times: the
+  // unbalanced network settles at the model's equilibrium.
+  RunResult r = run_ecodyn(dir.path(), "2\n0\n10\n1\n0\nN\n" + follow);
+  ASSERT_EQ(0, r.status) << r.err;
+  ASSERT_THAT(r.out, HasSubstr("NOT BALANCED"));
+  r = run_export(dir.path(), "fort.18 --network -o balanced.net");
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::string balanced = read_file("balanced.net");
+  EXPECT_EQ(" 74 71\n", balanced.substr(81, 7));  // type and time blank
+  const std::map<int, double> start = biomasses(balanced);
+  ASSERT_EQ(74u, start.size());
+
+  for (const char* type : {"1", "2", "3"}) {
+    SCOPED_TRACE(std::string("model type ") + type);
+    write_file("fort.7", balanced);
+    r = run_ecodyn(dir.path(), std::string(type) + "\n0\n1\n0.5\n0\nN\n" + follow);
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_THAT(r.out, AllOf(HasSubstr("LONGEST THROUGHPUT TIME"), Not(HasSubstr("NOT BALANCED")),
+                             Not(HasSubstr("EXTINCT"))));
+    const std::map<int, double> end = biomasses(read_file("fort.18"));
+    ASSERT_EQ(start.size(), end.size());
+    for (const auto& [i, b] : start) EXPECT_NEAR(b, end.at(i), 1e-4 * b) << "compartment " << i;
+  }
+}
+
+// A run of the two-compartment network with snapshots at 0, 5 and 10: its
+// descriptions listed, one picked by index or time; refusals leave no output.
+TEST(ExportSnapshots, ListsAndPicksDescriptionsAndRefusesWithoutOutput) {
+  ScratchDir dir;
+  write_file("fort.7", two_compartments_file());
+  ASSERT_EQ(0, run_ecodyn(dir.path(), "2\n0\n10\n5\n5\nY\n1\n1\n5\nN\n").status);
+  const auto exported = [&](const std::string& args) { return run_export(dir.path(), "fort.18 " + args); };
+  RunResult r = exported("--list");
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(
+      " INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n"
+      "     1     1      2     1     2        .000  " + two_compartments_title + "\n"
+      "     2    18      2     1     2       5.000  " + two_compartments_title + "\n"
+      "     3    35      2     1     2      10.000  " + two_compartments_title + "\n",
+      r.out);
+  EXPECT_EQ(" INDEX  LINE  NCOMP  NLIV  TYPE        TIME  TITLE\n     1     1      2     1" +
+                blanks(20) + two_compartments_title + "\n",
+            run_export(dir.path(), "fort.7 --list").out);  // an ordinary network: no type or time
+  const std::string second = exported("--index 2 --network").out;
+  EXPECT_EQ(second, exported("--time 5 --network").out);
+  EXPECT_THAT(second, StartsWith(title(two_compartments_title) + counts(2, 1)));
+  EXPECT_EQ(exported("--index 3 --scor").out, exported("--scor").out);  // the last by default
+  EXPECT_THAT(exported("--index 1 --scor").out,
+              StartsWith(two_compartments_title + "\n2 1\nPLANTS\nDETRITUS\n1 5\n2 20\n-1\n1 5\n-1\n"));
+
+  const std::string snapshots = read_file("fort.18");
+  write_file("truncated.18", snapshots.substr(0, snapshots.find(" -1 -1")));
+  const std::pair<std::string, std::string> cases[] = {
+      {"truncated.18 --network",
+       "ecodyn-export: truncated.18, line 17: the file ends where the exchange matrix list "
+       "record is due\n"},
+      {"fort.18 --index 4 --scor",
+       "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; there is "
+       "no description 4\n"},
+      {"fort.18 --time 5.001 --network",
+       "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; none is at "
+       "time 5.001\n"},
+      {"missing.18 --network", "ecodyn-export: cannot read missing.18: No such file or directory\n"},
+  };
+  for (const auto& [args, err] : cases) {
+    SCOPED_TRACE(args);
+    r = run_export(dir.path(), args + " -o out.txt");
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(err, r.err);
+    EXPECT_EQ("", r.out);
+    EXPECT_FALSE(file_exists("out.txt"));
+  }
 }
 
 }  // namespace

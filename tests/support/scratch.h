@@ -2,13 +2,19 @@
 // the real programs run with their terminal answers on standard input.
 #pragma once
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace ecodyn::test {
 
@@ -19,12 +25,22 @@ using testing::Matcher;
 using testing::Not;
 using testing::StartsWith;
 
+namespace fs = std::filesystem;
+
 // A fresh temporary directory, the working directory while the object
 // lives; removed with its contents afterwards.
 class ScratchDir {
  public:
-  ScratchDir();
-  ~ScratchDir();
+  ScratchDir()
+      : path_((fs::temp_directory_path() / "ecodyn-test-XXXXXX").string()), previous_(fs::current_path()) {
+    if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    fs::current_path(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::current_path(previous_, ec);
+    fs::remove_all(path_, ec);
+  }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& path() const { return path_; }
@@ -34,9 +50,26 @@ class ScratchDir {
   std::string path_, previous_;
 };
 
-std::string read_file(const std::string& path);  // "" if it does not exist
-bool file_exists(const std::string& path);
-void write_file(const std::string& path, const std::string& text);
+// The contents of a file, "" if it does not exist.
+inline std::string read_file(const std::string& path) {
+  std::ostringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
+}
+inline bool file_exists(const std::string& path) { return fs::exists(path); }
+inline void write_file(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Runs a shell command in dir: its exit status (128 + n for signal n) and
+// its standard error.
+inline std::pair<int, std::string> shell(const std::string& dir, const std::string& command) {
+  const std::string err = dir + "/.shell-stderr";
+  const int raw = std::system(("cd '" + dir + "' && { " + command + "; } 2>'" + err + "'").c_str());
+  std::pair<int, std::string> r{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read_file(err)};
+  fs::remove(err);
+  return r;
+}
 
 struct RunResult {
   int status = -1;  // exit status, or -1 if killed by a signal
@@ -45,12 +78,14 @@ struct RunResult {
 };
 
 // Runs a program in a directory with the given standard input.
-RunResult run(const std::string& program, const std::string& dir, const std::string& input,
-              const std::string& args = "");
-
-// Runs a shell command in dir: its exit status (128 + n for signal n) and
-// its standard error.
-std::pair<int, std::string> shell(const std::string& dir, const std::string& command);
+inline RunResult run(const std::string& program, const std::string& dir, const std::string& input,
+                     const std::string& args = "") {
+  write_file(dir + "/.stdin", input);
+  const auto [status, err] = shell(dir, "'" + program + "' " + args + " <.stdin >.stdout");
+  const RunResult r{status < 128 ? status : -1, read_file(dir + "/.stdout"), err};
+  for (const char* f : {"/.stdin", "/.stdout"}) fs::remove(dir + f);
+  return r;
+}
 
 inline const std::string examples_dir = ECODYN_SOURCE_DIR "/examples/";
 // The balanced network of the worked examples: plants (living, biomass 10)

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The README is kept true: every `sh` block in it runs, from the top of a
+# scratch copy of the source tree whose build/ is the build under test, and
+# must end with status 0. The set-up section is the two commands a new user
+# runs; the demonstration is run here, the tests are what runs this.
+#   readme_test.sh SOURCE_DIR BUILD_DIR SANITIZED(ON/OFF)
+set -uo pipefail
+source=$1 build=$2 sanitized=$3
+top=$(mktemp -d) && trap 'rm -rf "$top"' EXIT
+# The source tree's entries linked, examples/ copied (the commands write beside them).
+for entry in "$source"/*; do
+  case ${entry##*/} in build* | examples) ;; *) ln -s "$entry" "$top/" ;; esac
+done
+cp -r "$source/examples" "$top/" && ln -s "$build" "$top/build" && mkdir "$top/.blocks"
+# Block k to .blocks/k, its line and section to .blocks/k.where; a fence may be indented.
+awk -v out="$top/.blocks" '
+  inside && /^ *```$/ { inside = 0; close(file); next }
+  inside { print substr($0, indent + 1) > file; next }
+  /^ *```sh$/ { inside = 1; indent = index($0, "`") - 1; file = out "/" (++n); printf "" > file
+                print NR, section > (file ".where"); close(file ".where") }
+  /^## / { section = substr($0, 4) }' "$source/README.md"
+n=$(find "$top/.blocks" -name '*.where' | wc -l) status=0 set_up=
+((n >= 10)) || { echo "README.md has only $n sh blocks"; status=1; }
+for k in $(seq "$n"); do
+  read -r line section <"$top/.blocks/$k.where"
+  text=$(cat "$top/.blocks/$k")
+  [[ $section == Set-up* ]] && set_up+="$text;"
+  [[ $text == "bash scripts/test.sh" ]] && continue  # this is what runs the tests
+  # The benchmarks time the optimized build; the ordinary run of this test has run them.
+  [[ $sanitized == ON && $section == Benchmarks ]] && continue
+  # The benchmark comparison times the build under test, once, rather than
+  # building the tree again: here it must run, not measure well.
+  if ! (cd "$top" && CURRENT=$build RUNS=1 bash -euo pipefail "$top/.blocks/$k" >/dev/null 2>"$top/.err"); then
+    printf 'README.md line %s (%s) fails:\n%s\n--- standard error:\n' "$line" "$section" "$text"
+    cat "$top/.err"
+    status=1
+  fi
+done
+[[ $set_up == "bash scripts/demo.sh;bash scripts/test.sh;" ]] ||
+  { echo "the set-up is not the two commands: $set_up"; status=1; }
+exit $status
