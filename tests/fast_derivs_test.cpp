@@ -21,9 +21,10 @@ constexpr float inf = std::numeric_limits<float>::infinity();
 
 // Every bit agrees, except that any two NaNs do (which NaN is left open).
 bool same_bits(const WorkVector& a, const WorkVector& b, int n) {
-  for (int i = 1; i <= n; ++i)
+  for (int i = 1; i <= n; ++i) {
     if (std::bit_cast<std::uint32_t>(a(i)) != std::bit_cast<std::uint32_t>(b(i)) &&
         !(std::isnan(a(i)) && std::isnan(b(i)))) return false;
+  }
   return true;
 }
 

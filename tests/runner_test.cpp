@@ -8,7 +8,6 @@ namespace {
 
 using namespace ecodyn::test;
 
-const std::string& examples = examples_dir;
 RunResult run_runner(const std::string& dir, const std::string& args) {
   return run(ECODYN_RUN_BINARY, dir, "", args);
 }
@@ -22,7 +21,7 @@ int count(const std::string& text, const std::string& what) {
 TEST(Runner, WritesTheDialoguesAnswersWithExactProductsAndRunsThem) {
   ScratchDir dir;
   const RunResult r = run_runner(
-      dir.path(), examples + "two_compartments.net --end 10 --print 2.5 --snapshot 5 --dir out "
+      dir.path(), examples_dir + "two_compartments.net --end 10 --print 2.5 --snapshot 5 --dir out "
                   "--perturb 'exchange:plants,2=x3' --perturb 'biomass:DETRITUS=x0.1' "
                   "--perturb 'biomass:2=x0.1'");
   ASSERT_EQ(0, r.status) << r.err;
@@ -37,7 +36,7 @@ TEST(Runner, WritesTheDialoguesAnswersWithExactProductsAndRunsThem) {
             (std::vector<std::string>{answers[13], answers[15], answers[17]}));
   EXPECT_EQ(3.0f / 10.0f * 3.0f, std::strtof(answers[8].c_str(), nullptr));
   EXPECT_EQ(20.0f * 0.1f * 0.1f, std::strtof(answers[16].c_str(), nullptr));
-  EXPECT_EQ(read_file(examples + "two_compartments.net"), read_file("out/fort.7"));
+  EXPECT_EQ(two_compartments_file(), read_file("out/fort.7"));
   // ecodyn ran there: its report, snapshots at 0, 5 and 10, and its terminal.
   EXPECT_THAT(read_file("out/fort.8"), HasSubstr(" BIOMASS IN  2 =  .2000E+00"));
   EXPECT_EQ(3, count(read_file("out/fort.18"), "TWO COMPARTMENTS"));
@@ -47,7 +46,7 @@ TEST(Runner, WritesTheDialoguesAnswersWithExactProductsAndRunsThem) {
 
 TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
   ScratchDir dir;
-  const std::string lake = examples + "networks/lake_oneida_pre_zm.net";
+  const std::string lake = examples_dir + "networks/lake_oneida_pre_zm.net";
   const RunResult r = run_runner(
       dir.path(), lake + " --model 1 --end 1 --print 0.5 --dir out --follow "
                          "'blue-green algae,daphnia pulicaria,daphnia galeata mendotae,leptodora,"
@@ -72,10 +71,10 @@ TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
 
 TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
   ScratchDir dir;
-  RunResult r = run_runner(dir.path(), examples + "grazing_chain.net --model 1,3 --end 50 "
+  RunResult r = run_runner(dir.path(), examples_dir + "grazing_chain.net --model 1,3 --end 50 "
                                                   "--print 5 --snapshot 25 --dir first");
   ASSERT_EQ(0, r.status) << r.err;
-  const std::string network = read_file(examples + "grazing_chain.net");
+  const std::string network = read_file(examples_dir + "grazing_chain.net");
   EXPECT_EQ(network + network, read_file("first/fort.7"));
   const auto answers = lines_of(read_file("first/answers"));
   ASSERT_EQ(12u, answers.size());
@@ -96,7 +95,7 @@ TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
 
 TEST(Runner, RefusesWhatTheDialogueWouldRefuseBeforeRunningAndPassesOnEcodynsStatus) {
   ScratchDir dir;
-  const std::string lake = examples + "networks/lake_oneida_pre_zm.net --end 3 ";
+  const std::string lake = examples_dir + "networks/lake_oneida_pre_zm.net --end 3 ";
   const struct {
     std::string args, message;
   } refused[] = {
@@ -110,8 +109,8 @@ TEST(Runner, RefusesWhatTheDialogueWouldRefuseBeforeRunningAndPassesOnEcodynsSta
       {lake + "--start 3", "--end 3 must be greater than the start time, 3"},
       {lake + "--print 4", "--print 4 is longer than the span, 3"},
       {lake + "--snapshot -1", "--snapshot -1 must lie from 0 to the span"},
-      {examples + "two_compartments.net --end 3 --follow 1", "ecodyn tabulates all of them"},
-      {examples + "two_compartments.net --end 3 --index 2", "there is no description 2"},
+      {examples_dir + "two_compartments.net --end 3 --follow 1", "ecodyn tabulates all of them"},
+      {examples_dir + "two_compartments.net --end 3 --index 2", "there is no description 2"},
   };
   for (const auto& c : refused) {
     fs::remove_all("out");
@@ -121,7 +120,7 @@ TEST(Runner, RefusesWhatTheDialogueWouldRefuseBeforeRunningAndPassesOnEcodynsSta
     EXPECT_FALSE(file_exists("out/fort.8")) << c.args;
   }
   // A directory in use is left alone unless --force is given.
-  const std::string two = examples + "two_compartments.net --end 3 --dir out";
+  const std::string two = examples_dir + "two_compartments.net --end 3 --dir out";
   fs::create_directory("out");
   write_file("out/notes", "mine");
   EXPECT_EQ(2, run_runner(dir.path(), two).status);
@@ -129,7 +128,7 @@ TEST(Runner, RefusesWhatTheDialogueWouldRefuseBeforeRunningAndPassesOnEcodynsSta
   EXPECT_EQ(0, run_runner(dir.path(), two + " --force").status);
   EXPECT_EQ("mine", read_file("out/notes"));
   // ecodyn's own status, with the end of its terminal.
-  std::string network = read_file(examples + "two_compartments.net");
+  std::string network = two_compartments_file();
   network.replace(network.find("       10.0000"), 14, "        0.0000");
   write_file("zero.net", network);
   const RunResult r = run_runner(dir.path(), "zero.net --end 3");

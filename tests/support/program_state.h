@@ -25,8 +25,7 @@ inline void donor_control(int n, int nliv) {
   konsts.mtype = 2;
 }
 
-// A Vector (or WorkVector) holding the values from index 1 on; the values
-// of v from 1 to n.
+// A Vector (or WorkVector) holding the values from index 1 on.
 template <class V = Vector>
 V vec(std::initializer_list<float> values) {
   V v;
@@ -34,6 +33,7 @@ V vec(std::initializer_list<float> values) {
   for (const float x : values) v(++i) = x;
   return v;
 }
+// The values of v from 1 to n.
 template <class V>
 std::vector<float> values(const V& v, int n) {
   std::vector<float> r;
