@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+
+#include "common/replaceable.h"
 
 namespace ecodyn::tools {
 namespace {
@@ -33,20 +34,6 @@ mode_t mode_for(const std::string& path) {
   const mode_t mask = umask(0);
   umask(mask);
   return 0666 & ~mask;
-}
-
-// Returns the file a chain of symbolic links ends in (the path itself when
-// it is no link), whether that file exists or not.
-std::string link_target(const std::string& requested) {
-  namespace fs = std::filesystem;
-  fs::path path = requested;
-  std::error_code ec;
-  for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
-    const fs::path to = fs::read_symlink(path, ec);
-    if (ec) break;
-    path = to.is_absolute() ? to : path.parent_path() / to;
-  }
-  return path.string();
 }
 
 }  // namespace

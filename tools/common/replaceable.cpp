@@ -5,10 +5,36 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace ecodyn::tools {
 
-bool replaceable(const std::string& path, std::string& error) {
+bool same_file(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && S_ISREG(sa.st_mode) &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string link_target(const std::string& requested) {
+  namespace fs = std::filesystem;
+  fs::path path = requested;
+  std::error_code ec;
+  for (int hops = 0; hops < 40 && fs::is_symlink(path, ec); ++hops) {
+    const fs::path to = fs::read_symlink(path, ec);
+    if (ec) break;
+    path = to.is_absolute() ? to : path.parent_path() / to;
+  }
+  return path.string();
+}
+
+bool replaceable(const std::string& path, const std::vector<std::string>& inputs,
+                 std::string& error) {
+  for (const std::string& input : inputs) {
+    if (same_file(path, input)) {
+      error = "cannot write " + path + ": it is the input " + input;
+      return false;
+    }
+  }
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode)) return true;  // written directly
@@ -17,8 +43,10 @@ bool replaceable(const std::string& path, std::string& error) {
                                  : "not a regular file, character device or pipe");
     return false;
   }
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  // The file is created or replaced where the links end.
+  const std::string target = link_target(path);
+  const std::size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   if (access(dir.c_str(), W_OK | X_OK) != 0) {
     error = "cannot write " + path + ": " + std::strerror(errno);
     return false;

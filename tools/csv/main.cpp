@@ -146,7 +146,7 @@ int write_tables(const Options& o) {
   const bool to_file = !o.output.empty() && o.output != "-";
   for (const std::string& file : {to_file ? o.output : std::string(), o.events}) {
     std::string error;
-    if (!file.empty() && !tools::replaceable(file, error)) {
+    if (!file.empty() && !tools::replaceable(file, {path}, error)) {
       complain(error);
       return exit_failure;
     }

@@ -85,7 +85,7 @@ int draw(const std::string& input, int cycle, const std::string& script_path,
 
   std::string error;
   for (const std::string& file : {script_path, picture.output}) {
-    if (!file.empty() && !tools::replaceable(file, error)) {
+    if (!file.empty() && !tools::replaceable(file, {input}, error)) {
       complain(error);
       return exit_failure;
     }
