@@ -9,7 +9,7 @@
 
 #include "convert.h"
 #include "common/diagnostics.h"
-#include "scor_reader.h"
+#include "common/scor_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace ecodyn::import;

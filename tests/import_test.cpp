@@ -252,12 +252,18 @@ TEST_F(Import, RefusedRunsWriteNothing) {
         {"folder", "cannot read folder: Is a directory"},
         {"in.scor -o nowhere/out.net", "cannot write nowhere/out.net: No such file or directory"},
         {"-o out.net", "INPUT is required"},
-        {"in.scor --balance-digits 100", "--balance-digits"}}) {  // two columns
+        {"in.scor --balance-digits 100", "--balance-digits"},  // two columns
+        {"in.scor -o in.scor", "cannot write in.scor: it is the input in.scor"},
+        {"in.scor -o link.scor", "cannot write link.scor: it is the input in.scor"},
+        {"/dev/zero", "cannot read /dev/zero: larger than 16 MB, more than any network"}}) {
     SCOPED_TRACE(args);
+    fs::create_symlink("in.scor", dir.file("link.scor"));
     const RunResult r = import(two_pools, args);
+    fs::remove(dir.file("link.scor"));
     EXPECT_EQ(2, r.status);
     EXPECT_THAT(r.err, HasSubstr(err));
     EXPECT_EQ(std::set<std::string>{"folder"}, others());
+    EXPECT_EQ(two_pools, read_file(dir.file("in.scor")));
   }
   EXPECT_THAT(run_import(dir.path(), "--help").out, HasSubstr("Usage: ecodyn-import [OPTIONS] INPUT"));
   EXPECT_EQ(std::string("ecodyn-import ") + ECODYN_VERSION + "\n", run_import(dir.path(), "--version").out);

@@ -323,4 +323,53 @@ TEST(ExportSnapshots, ListsAndPicksDescriptionsAndRefusesWithoutOutput) {
   }
 }
 
+// What could not be written back as read is refused with its line: a value
+// beyond single precision, a title or name that SCOR would read otherwise;
+// an output that is the input, itself or through a link, is refused before
+// anything is written.
+TEST(ExportRefusals, ValuesAndTextsThatWouldNotReadBackAndTheInputAsOutput) {
+  ScratchDir dir;
+  const std::string net = two_compartments_file();
+  const auto changed = [&](const std::string& from, const std::string& to) {
+    std::string s = net;
+    return s.replace(s.find(from), from.size(), to);
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {changed("       10.0000", "       1.0E+39"),
+       "line 5: the biomass of compartment 1 is beyond single precision (it reads as infinity)"},
+      {changed("  1  2        3.0000", "  1  2      3.0E+999"),
+       "line 15: the flow from 1 to 2 is beyond single precision (it reads as infinity)"},
+      {changed("  2  1\n", "  2  1  2   1.0E+39\n"),
+       "line 2: the time of the snapshot is beyond single precision (it reads as infinity)"},
+      {changed("PLANTS", "PLA\rNTS"),
+       "line 3: the name of compartment 1 holds a line end (0x0D), which would end the line in SCOR"},
+      {changed("PLANTS", "\t"), "line 3: the name of compartment 1 is blank"},
+      {changed("PLANTS", "2  20.+000"),
+       "line 3: the name of compartment 1 reads as a biomass line in SCOR"},
+      {changed("A PLANT POOL", "A \x01 POOL"),
+       "line 1: the title holds the control character 0x01, which a SCOR file cannot carry"},
+  };
+  for (const auto& [text, err] : cases) {
+    SCOPED_TRACE(err);
+    write_file(dir.file("in.net"), text);
+    const RunResult r = run_export(dir.path(), "in.net --scor -o out.txt");
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ("ecodyn-export: in.net, " + err + "\n", r.err);
+    EXPECT_FALSE(file_exists(dir.file("out.txt")));
+  }
+  // A tab within a name is a blank to SCOR: written as one.
+  write_file(dir.file("in.net"), changed("PLANTS", "PLA\tNTS"));
+  EXPECT_THAT(run_export(dir.path(), "in.net --scor").out, HasSubstr("\nPLA NTS\nDETRITUS\n"));
+
+  write_file(dir.file("in.net"), net);
+  fs::create_symlink("in.net", dir.file("link.net"));
+  for (const char* output : {"in.net", "link.net"}) {
+    const RunResult r = run_export(dir.path(), std::string("in.net --network -o ") + output);
+    EXPECT_EQ(2, r.status);
+    EXPECT_EQ(std::string("ecodyn-export: cannot write ") + output + ": it is the input in.net\n",
+              r.err);
+    EXPECT_EQ(net, read_file(dir.file("in.net")));
+  }
+}
+
 }  // namespace

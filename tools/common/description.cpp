@@ -1,6 +1,7 @@
 #include "common/description.h"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -28,6 +29,16 @@ std::string number(float v) {
 // The line of the record read last.
 int line(fio::Unit unit) { return fio::records_read(unit); }
 
+// A value read as infinity (beyond the largest float, such as 1.0E+39) or
+// NaN cannot be written back in a form any reader of network files takes:
+// it is refused where it is read.
+void check_finite(fio::Unit unit, float v, const std::string& what) {
+  if (!std::isfinite(v)) {
+    throw InputError(line(unit), what + " is beyond single precision (it reads as " +
+                                     (std::isnan(v) ? "NaN" : "infinity") + ")");
+  }
+}
+
 void check_index(fio::Unit unit, int i, int ncomp, const char* list) {
   if (i > ncomp) {
     throw InputError(line(unit), std::string(list) + " index " + std::to_string(i) +
@@ -54,6 +65,13 @@ void read_vector_list(fio::Unit unit, int ncomp, int values, const char* list, c
     if (st != fio::ok) fio::bad_record(unit, st, record.c_str());
     if (i <= 0) break;
     check_index(unit, i, ncomp, list);
+    for (int k = 0; k < values; ++k) {
+      check_finite(unit, fields[k],
+                   (k == 0 ? std::string("the ") + list + " of compartment "
+                           : "value " + std::to_string(k + 1) + " of the " + list +
+                                 " record of compartment ") +
+                       std::to_string(i));
+    }
     v(i) = fields[0];
     set_at[i] = line(unit);
   }
@@ -81,6 +99,11 @@ void read_matrix_list(fio::Unit unit, int ncomp, Matrix& m) {
       throw InputError(line(unit), "exchange matrix destination index " + std::to_string(j) +
                                        " is outside 1 to " + std::to_string(ncomp));
     }
+    check_finite(unit, flow,
+                 "the flow from " + std::to_string(i) + " to " + std::to_string(j));
+    check_finite(unit, coefficient,
+                 "the coefficient of the flow from " + std::to_string(i) + " to " +
+                     std::to_string(j));
     m(i, j) = flow;
     set_at[(i - 1) + (j - 1) * Matrix::ld] = line(unit);
   }
@@ -124,6 +147,7 @@ bool read_description(fio::Unit unit, NetworkValues& net) {
   st = fio::read(unit, "(3I3,F10.3)", net.ncomp, net.nliv, net.mtype, net.time);
   if (st == fio::end) return false;
   if (st != fio::ok) fio::bad_record(unit, st, "counts record");
+  if (net.mtype > 0) check_finite(unit, net.time, "the time of the snapshot");
   const int ncomp = net.ncomp;
   if (ncomp > max_compartments || ncomp < 0) {
     throw InputError(line(unit), "the number of compartments, " + std::to_string(ncomp) +

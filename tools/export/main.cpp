@@ -14,6 +14,7 @@
 #include "common/command_line.h"
 #include "common/diagnostics.h"
 #include "common/output_file.h"
+#include "common/replaceable.h"
 #include "common/description.h"
 #include "fio/fio.h"
 #include "network/writer.h"
@@ -78,9 +79,9 @@ void list(fio::Unit unit, const std::vector<Row>& rows) {
 // The time of a counts record to its three decimals.
 long long millis(double t) { return std::llround(t * 1000.0); }
 
-void write(fio::Unit unit, const NetworkValues& net, bool scor) {
-  if (scor) {
-    write_scor(unit, net);
+void write(fio::Unit unit, const NetworkValues& net, const std::string& scor_text) {
+  if (!scor_text.empty()) {
+    write_scor(unit, scor_text);
   } else {
     ecodyn::write_network(unit, net.as_ordinary());
   }
@@ -109,6 +110,7 @@ int run(const Options& o) {
   const Diagnostics diagnostics(o.input);
   static NetworkValues net, chosen;
   std::vector<Row> rows;
+  std::string scor_text;  // the SCOR text of the chosen description, when it is asked for
   bool found = false;
   try {
     int count = 0;
@@ -135,7 +137,11 @@ int run(const Options& o) {
       std::snprintf(t, sizeof t, "%.3f", o.time);
       throw InputError(last, held + "; none is at time " + t);
     }
-    if (o.scor) check_scor_texts(chosen);
+    if (o.scor) {
+      check_scor_texts(chosen);
+      scor_text = scor(chosen);
+      check_reads_back(chosen, scor_text);
+    }
   } catch (const InputError& e) {
     diagnostics.error(e.line(), e.what());
     return exit_failure;
@@ -145,7 +151,7 @@ int run(const Options& o) {
     if (o.list) {
       list(unit, rows);
     } else {
-      write(unit, chosen, o.scor);
+      write(unit, chosen, scor_text);
     }
   };
   if (o.output.empty() || o.output == "-") {
@@ -153,7 +159,8 @@ int run(const Options& o) {
   } else {
     OutputFile file;
     std::string error;
-    if (!file.open(output_unit, o.output, error)) {
+    if (!ecodyn::tools::replaceable(o.output, {o.input}, error) ||
+        !file.open(output_unit, o.output, error)) {
       complain(error);
       return exit_failure;
     }

@@ -7,7 +7,7 @@
 
 #include "network/balance.h"
 #include "network/loader.h"
-#include "number.h"
+#include "common/number.h"
 
 namespace ecodyn::import {
 namespace {

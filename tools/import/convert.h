@@ -7,7 +7,7 @@
 
 #include "common/diagnostics.h"
 #include "network/arrays.h"
-#include "scor_reader.h"
+#include "common/scor_reader.h"
 
 namespace ecodyn::import {
 

@@ -14,7 +14,8 @@
 #include "network/loader.h"
 #include "network_output.h"
 #include "common/output_file.h"
-#include "scor_reader.h"
+#include "common/replaceable.h"
+#include "common/scor_reader.h"
 
 namespace {
 
@@ -26,8 +27,13 @@ constexpr int exit_failure = fio::exit_bad_io;
 // Any unit but the terminal's and ecodyn's own.
 constexpr auto output_unit = static_cast<fio::Unit>(20);
 
+// The most a SCOR file is read into memory: a network of 75 compartments
+// with every flow and a long comment head takes well under a megabyte.
+constexpr std::size_t input_limit = 16 << 20;
+
 // Returns the whole content of the input ("-": standard input), or nothing
-// after a diagnostic.
+// after a diagnostic; an input beyond input_limit is refused once that much
+// has been read.
 std::optional<std::string> slurp(const std::string& path) {
   const bool stdin_input = path == "-";
   std::FILE* f = stdin_input ? stdin : std::fopen(path.c_str(), "rb");
@@ -38,7 +44,15 @@ std::optional<std::string> slurp(const std::string& path) {
   std::string text;
   char buf[65536];
   std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+    text.append(buf, n);
+    if (text.size() > input_limit) {
+      if (!stdin_input) std::fclose(f);
+      complain("cannot read " + path + ": larger than " + std::to_string(input_limit >> 20) +
+               " MB, more than any network of ecodyn's size holds");
+      return std::nullopt;
+    }
+  }
   const bool failed = std::ferror(f) != 0;
   const int error = errno;
   if (!stdin_input) std::fclose(f);
@@ -155,7 +169,8 @@ int main(int argc, char** argv) {
     }
     OutputFile file;
     std::string error;
-    if (!file.open(output_unit, output, error)) {
+    if (!ecodyn::tools::replaceable(output, {input}, error) ||
+        !file.open(output_unit, output, error)) {
       complain(error);
       return exit_failure;
     }

@@ -1,4 +1,4 @@
-#include "number.h"
+#include "common/number.h"
 
 #include <cerrno>
 #include <cstdio>

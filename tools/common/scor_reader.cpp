@@ -1,8 +1,8 @@
-#include "scor_reader.h"
+#include "common/scor_reader.h"
 
 #include <optional>
 
-#include "number.h"
+#include "common/number.h"
 
 namespace ecodyn::import {
 namespace {
