@@ -2,14 +2,14 @@
 # Runs inputs found by fuzz/run.sh once more, with symbolized sanitizer
 # reports, and says how each ended.
 #
-#   fuzz/repro.sh ecodyn|scor FILE... [--timeout SECONDS]
+#   fuzz/repro.sh TARGET FILE... [--timeout SECONDS]
 #
 # Prints per input: exit status (or signal), wall time, and the sanitizer's
 # first report line or the program's last line on standard error. An input
 # still running after the timeout (default 120 s) is reported as stuck.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-(($# >= 2)) || { echo "usage: fuzz/repro.sh ecodyn|scor FILE... [--timeout SECONDS]" >&2; exit 2; }
+(($# >= 2)) || { echo "usage: fuzz/repro.sh TARGET FILE... [--timeout SECONDS]" >&2; exit 2; }
 target=$1
 shift
 limit=120

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Fuzzes one target with AFL++ for a given time and sums up what it found.
 #
-#   fuzz/run.sh ecodyn|scor SECONDS [OUTDIR]
+#   fuzz/run.sh ecodyn|scor|description SECONDS [OUTDIR]
 #
-# ecodyn: the whole program, one input = network file, a line "%%", answers.
-# scor:   the importer's SCOR reader and conversion.
+# ecodyn:      the whole program, one input = network file, a line "%%", answers.
+# scor:        the importer's SCOR reader and conversion.
+# description: the companion programs' reader of network and snapshot files,
+#              with the export round trips (network file, SCOR through import).
 # Builds the targets with the address and undefined-behaviour sanitizers in
 # build-fuzz/ (installing afl++ with apt-get when it is missing), writes the
 # seeds into OUTDIR/seeds, and leaves AFL++'s output in OUTDIR/afl
@@ -15,10 +17,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-usage() { echo "usage: fuzz/run.sh ecodyn|scor SECONDS [OUTDIR]" >&2; exit 2; }
+targets="ecodyn scor description"
+usage() { echo "usage: fuzz/run.sh ${targets// /|} SECONDS [OUTDIR]" >&2; exit 2; }
 (($# >= 2)) || usage
 target=$1 seconds=$2
-case $target in ecodyn|scor) ;; *) usage ;; esac
+[[ " $targets " == *" $target "* ]] || usage
 [[ $seconds =~ ^[0-9]+$ ]] || usage
 out=${3:-$root/build-fuzz/out-$target}
 mkdir -p "$out"
@@ -40,7 +43,7 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 fi
-AFL_QUIET=1 nice -n 10 cmake --build "$build" -j2 --target ecodyn_target scor_target >/dev/null
+AFL_QUIET=1 nice -n 10 cmake --build "$build" -j2 --target "${target}_target" >/dev/null
 binary=$build/fuzz/${target}_target
 
 # Under the sanitizers the bundled examples take up to 4 s, and a legitimate
@@ -76,12 +79,17 @@ if [[ $target == ecodyn ]]; then
   # Network only, no answers: the end of the terminal input.
   cp examples/two_compartments.net "$seeds/two_compartments.no_answers"
   dict=fuzz/ecodyn.dict
+elif [[ $target == description ]]; then
+  for net in examples/*.net examples/networks/*.net examples/expected/*/fort.18; do
+    cp "$net" "$seeds/$(echo "${net#examples/}" | tr / _)"
+  done
+  dict=fuzz/description.dict
 else
   cp examples/networks/scor/*.txt "$seeds/"
   dict=fuzz/scor.dict
 fi
-# The scor target runs in AFL++'s persistent driver, which takes its inputs
-# from shared memory; the ecodyn target reads a file each run.
+# The other targets run in AFL++'s persistent driver, which takes its
+# inputs from shared memory; the ecodyn target reads a file each run.
 input_arg=()
 [[ $target == ecodyn ]] && input_arg=(@@)
 
