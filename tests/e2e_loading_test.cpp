@@ -3,6 +3,7 @@
 // listing in fort.8, the messages and exit statuses of the stops, files that
 // cannot be read.
 #include <algorithm>
+#include <regex>
 
 #include "support/records.h"
 #include "support/scratch.h"
@@ -36,15 +37,21 @@ TEST_P(Examples, GiveTheStoredOutputsByteForByte) {
   const Example& e = GetParam();
   const std::string expected = examples_dir + "expected/" + e.name + "/";
   ASSERT_TRUE(file_exists(expected + "status")) << "no stored outputs for " << e.name;
-  ScratchDir dir;
-  write_file("fort.7", read_file(e.network));
-  const RunResult r = run_ecodyn(dir.path(), read_file(e.answers));
-  EXPECT_EQ(std::stoi(read_file(expected + "status")), r.status);
-  EXPECT_EQ(read_file(expected + "terminal.txt"), r.out);
-  EXPECT_EQ(read_file(expected + "stderr.txt"), r.err);
-  for (const char* file : {"fort.8", "fort.18"}) {
-    EXPECT_EQ(file_exists(expected + file), file_exists(file)) << file;
-    EXPECT_TRUE(read_file(expected + file) == read_file(file)) << file << " differs";
+  // The network as stored, and as saved by an editor with Windows line ends.
+  for (const bool crlf : {false, true}) {
+    SCOPED_TRACE(crlf ? "CRLF line ends" : "LF line ends");
+    ScratchDir dir;
+    std::string network = read_file(e.network);
+    if (crlf) network = std::regex_replace(network, std::regex("\n"), "\r\n");
+    write_file("fort.7", network);
+    const RunResult r = run_ecodyn(dir.path(), read_file(e.answers));
+    EXPECT_EQ(std::stoi(read_file(expected + "status")), r.status);
+    EXPECT_EQ(read_file(expected + "terminal.txt"), r.out);
+    EXPECT_EQ(read_file(expected + "stderr.txt"), r.err);
+    for (const char* file : {"fort.8", "fort.18"}) {
+      EXPECT_EQ(file_exists(expected + file), file_exists(file)) << file;
+      EXPECT_TRUE(read_file(expected + file) == read_file(file)) << file << " differs";
+    }
   }
 }
 
@@ -202,3 +209,52 @@ TEST_F(Loading, RefusedRecordStopsWithItsOwnMessage) {
 }
 
 }  // namespace
+
+// Numbers the fixed layout reads otherwise than they look. A tab in a
+// numeric field of any record kind ends the run naming its column; a real
+// field without a decimal point takes the layout's implied decimals, with a
+// warning naming the field and the value it became (an exponent does not
+// change that: 1E1 is 0.1000000E-05 in an E14.7 field).
+TEST_F(Loading, TabsAndNumbersWithoutADecimalPoint) {
+  const std::string network = two_compartments_file();
+  const auto line = [&](int n, const std::string& text) {
+    std::vector<std::string> lines = lines_of(network);
+    lines[n - 1] = text;
+    std::string s;
+    for (const std::string& l : lines) s += l + "\n";
+    return s;
+  };
+  const std::string tab = "a tab has no column in this fixed layout; use spaces\n";
+  const struct {
+    std::string network;
+    int status;
+    std::string err;
+  } cases[] = {
+      {line(1, std::string(78, 'T') + "\t4"), 2, "ecodyn: fort.7, line 1, column 79: " + tab},
+      {line(2, "  2\t1"), 2, "ecodyn: fort.7, line 2, column 4: " + tab},
+      {line(5, "  1\t10.0"), 2, "ecodyn: fort.7, line 5, column 4: " + tab},
+      {line(8, "  1     \t5.0"), 2, "ecodyn: fort.7, line 8, column 9: " + tab},
+      {line(10, "  1 1.0\t"), 2, "ecodyn: fort.7, line 10, column 8: " + tab},
+      {line(13, "\t 1  2.0"), 2, "ecodyn: fort.7, line 13, column 1: " + tab},
+      {line(15, "  1\t2   3.0"), 2, "ecodyn: fort.7, line 15, column 4: " + tab},
+      {line(5, "  1       10,0000"), 0,
+       "ecodyn: fort.7, line 5: warning: '10' in columns 4-17 has no decimal point and reads as "
+       "0.1000000E-05\n"},
+      {line(6, "  2       10"), 0,
+       "ecodyn: fort.7, line 6: warning: '10' in columns 4-17 has no decimal point and reads as "
+       "0.1000000E-05\n"},
+      {line(15, "  1  2   1E1"), 0,
+       "ecodyn: fort.7, line 15: warning: '1E1' in columns 7-20 has no decimal point and reads as "
+       "0.1000000E-05\n"},
+      {line(8, "  1  .0000000E+00"), 0, ""},
+      {line(8, "  1   0"), 0, ""},
+      {line(8, "  1   10.0"), 0, ""},
+      {line(3, "PLA\tNTS"), 0, ""},  // names are text
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    const RunResult r = run(c.network, read_file(examples_dir + "two_compartments.answers"));
+    EXPECT_EQ(c.status, r.status);
+    EXPECT_EQ(c.err, r.err);
+  }
+}

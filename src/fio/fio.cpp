@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <f2c.h>
@@ -35,6 +37,7 @@ extern const char* F_err[];
 #undef max
 
 #include "fio/f2c_units.h"
+#include "fio/fields.h"
 
 static_assert(sizeof(integer) == 4 && sizeof(real) == 4 && sizeof(ftnlen) == 4);
 static_assert(sizeof(flag) == sizeof(int));
@@ -169,7 +172,67 @@ Status next_line(Input& in) {
   }
   if (std::ferror(f)) return {error, errno ? errno : EIO};
   if (c == EOF && in.line.empty()) return {end, 0};
+  // A file saved with Windows line ends: the carriage return is no data.
+  if (!in.line.empty() && in.line.back() == '\r') in.line.pop_back();
   return {ok, 0};
+}
+
+// Returns the value of element k of the items, where it is a real.
+std::optional<float> real_element(const detail::Item* items, int n, int k) {
+  for (int i = 0; i < n; ++i) {
+    if (k < items[i].count) {
+      if (items[i].kind != detail::Item::real) return std::nullopt;
+      float v;
+      std::memcpy(&v, items[i].data + 4 * k, sizeof v);
+      return v;
+    }
+    k -= items[i].count;
+  }
+  return std::nullopt;
+}
+
+// Checks a line before the run-time reads it: a tab inside a numeric field
+// has no column in a fixed layout and would be read as an unexpected
+// character, so it ends the run with a diagnostic naming its column.
+// Returns the line's fields as the format lays them out, when known.
+std::optional<std::vector<fields::Field>> check_line(Unit unit, const char* format,
+                                                     const detail::Item* items, int n) {
+  UnitState& u = units[unit];
+  std::optional<std::vector<fields::Field>> layout = fields::parse(format);
+  if (!layout) return layout;
+  int used = 0;
+  for (int i = 0; i < n; ++i) used += items[i].count;
+  const fields::Findings found = fields::examine(u.input.line, *layout, used);
+  if (found.tab_column > 0) {
+    ++u.records;
+    flush_terminal();
+    std::fprintf(stderr,
+                 "%s: %s, line %d, column %d: a tab has no column in this fixed layout; use "
+                 "spaces\n",
+                 program, file_name(unit), u.records, found.tab_column);
+    throw Stop{exit_bad_io};
+  }
+  return layout;
+}
+
+// Warns of each real field read from a number without a decimal point: the
+// layout makes its last digits decimals ("10" in an E14.7 field is 1.0E-06),
+// which is seldom what was meant.
+void warn_implied_decimals(Unit unit, const std::vector<fields::Field>& layout,
+                           const detail::Item* items, int n) {
+  UnitState& u = units[unit];
+  int used = 0;
+  for (int i = 0; i < n; ++i) used += items[i].count;
+  for (const auto& f : fields::examine(u.input.line, layout, used).implied) {
+    const std::optional<float> v = real_element(items, n, f.field);
+    if (!v) continue;
+    flush_terminal();
+    std::fprintf(stderr,
+                 "%s: %s, line %d: warning: '%s' in columns %d-%d has no decimal point and reads "
+                 "as %s\n",
+                 program, file_name(unit), u.records, f.text.c_str(), f.first, f.last,
+                 fields::e14_7(*v).c_str());
+  }
 }
 
 // Writes out every unit that was written to; used on the way out.
@@ -401,6 +464,7 @@ Status read_items(Unit unit, const char* format, const Item* items, int n) {
       }
       return line;
     }
+    const auto layout = check_line(unit, format, items, n);
     icilist c{1, u.input.line.data(), 1, const_cast<char*>(format),
               static_cast<ftnint>(u.input.line.size()), 1};
     rc = s_rsfi(&c);
@@ -409,6 +473,11 @@ Status read_items(Unit unit, const char* format, const Item* items, int n) {
       rc = do_fio(&count, items[k].data, items[k].length);
     }
     if (rc == 0) rc = e_rsfi();
+    if (rc == 0 && layout) {
+      ++u.records;  // the warnings name the line just read
+      warn_implied_decimals(unit, *layout, items, n);
+      return {ok, 0};
+    }
   } else {
     cilist c{1, unit, 1, const_cast<char*>(format), 0};
     rc = s_rsfe(&c);
