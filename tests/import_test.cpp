@@ -158,6 +158,15 @@ TEST_F(Import, AcceptedDialectsAndWarnings) {
        head() + rec(2, ".2000000E+02") + end + other_lists,
        "ecodyn-import: in.scor, line 5: warning: the biomass of compartment 1 (1e-50) is too "
        "small for single precision and is written as zero\n"},
+      {"a compartment without a biomass record takes biomass 0", two_pools_changed(6, ""),
+       head() + rec(1, ".1000000E+02") + end + other_lists,
+       "ecodyn-import: in.scor, line 4: warning: compartment 2 (DETRITUS) has no biomass record "
+       "and takes biomass 0\n"},
+      {"a tolerance wider than a thousandth of the largest flow", two_pools_changed(16, "2 1 0.5"),
+       _,
+       HasSubstr("ecodyn-import: in.scor: warning: the tolerance of --balance-digits 1, 1, is "
+                 "wider than a thousandth of the largest flow, 5: with it the network is balanced "
+                 "only in name\n")},
       {"entry given twice keeps the later value", two_pools_changed(6, "1 11\n2 20"),
        head() + rec(1, ".1100000E+02") + rec(2, ".2000000E+02") + end + other_lists,
        "ecodyn-import: in.scor, line 6: warning: compartment 1 appears again in the biomass "

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -95,6 +96,16 @@ ImportedNetwork convert(const ScorNetwork& scor, Diagnostics& diagnostics) {
     for (const auto& [i, v] : scor.vectors[s])
       net.vectors[s](i) = single(v, entry_name(static_cast<Section>(s), i), diagnostics);
   }
+  // A missing input, export or respiration is a zero flow; a missing storage
+  // is more likely a gap in the data than a compartment without biomass.
+  for (int i = 1; i <= scor.ncomp; ++i) {
+    if (scor.vectors[biomass].count(i) == 0) {
+      diagnostics.warn("compartments have no biomass record and take biomass 0",
+                       scor.name_lines[i - 1],
+                       "compartment " + std::to_string(i) + " (" + scor.names[i - 1] +
+                           ") has no biomass record and takes biomass 0");
+    }
+  }
   for (const auto& [ij, v] : scor.flows) {
     const auto [i, j] = ij;
     net.flows(i, j) =
@@ -116,6 +127,15 @@ Imbalance largest_imbalance(const ImportedNetwork& net) {
   Imbalance largest;
   for (int i = 1; i <= net.ncomp; ++i) {
     if (std::fabs(b.imbalance(i)) > largest.magnitude) largest = {std::fabs(b.imbalance(i)), i};
+  }
+  return largest;
+}
+
+float largest_flow(const ImportedNetwork& net) {
+  float largest = 0.0f;
+  for (int i = 1; i <= net.ncomp; ++i) {
+    for (int s = inputs; s < section_count; ++s) largest = std::max(largest, net.vectors[s](i));
+    for (int j = 1; j <= net.ncomp; ++j) largest = std::max(largest, net.flows(i, j));
   }
   return largest;
 }

@@ -39,6 +39,10 @@ struct Imbalance {
 // seven digits, summed in single precision in ecodyn's order.
 Imbalance largest_imbalance(const ImportedNetwork& net);
 
+// Returns the largest flow of the network: input, export, respiration or
+// exchange.
+float largest_flow(const ImportedNetwork& net);
+
 // Returns the largest balance_digits (the smallest tolerance) with which
 // ecodyn finds the imbalance balanced, or nothing when none in -9 to 99 does.
 std::optional<int> passing_balance_digits(float imbalance);

@@ -81,6 +81,15 @@ void note_imbalance(const ImportedNetwork& net, int digits, Diagnostics& diagnos
                 passing ? ("--balance-digits " + std::to_string(*passing) + " would pass").c_str()
                         : "no --balance-digits would pass");
   diagnostics.warn("imbalances", 0, text);
+  // A tolerance that wide lets flows of that size go missing unnoticed.
+  const float flow = largest_flow(net);
+  if (passing && ecodyn::balance_tolerance(*passing) > flow / 1000.0f) {
+    std::snprintf(text, sizeof text,
+                  "the tolerance of --balance-digits %d, %g, is wider than a thousandth of the "
+                  "largest flow, %.7g: with it the network is balanced only in name",
+                  *passing, ecodyn::balance_tolerance(*passing), flow);
+    diagnostics.warn("tolerances are wider than a thousandth of the largest flow", 0, text);
+  }
 }
 
 constexpr const char* description =
