@@ -3,6 +3,7 @@
 // prompt must be out before its answer is awaited.
 #include <cmath>
 #include <map>
+#include <regex>
 
 #include "support/records.h"
 #include "support/scratch.h"
@@ -186,3 +187,66 @@ TEST(Terminal, EveryPromptAppearsBeforeItsAnswerIsAwaitedAtATerminalAndAtAPipe) 
 }
 
 }  // namespace
+
+// A typing mistake at a terminal (here a pseudo-terminal through script(1))
+// is explained and its question asked again, the answers before it kept;
+// the same answers from a file are read as they always were: an unreadable
+// one ends the run naming its question, one with more values than its
+// question takes is read with a warning.
+TEST(TypingMistakes, AreAskedAgainAtATerminalAndReadAsAlwaysFromAFile) {
+  const std::string number = " GIVE A NUMBER, SUCH AS 2.5 OR 1.0E-3. TRY AGAIN.\n";
+  const std::string comma = " WRITE DECIMALS WITH A POINT, NOT A COMMA. TRY AGAIN.\n";
+  const struct {
+    std::string before, wrong, good;  // answer lines
+    std::string at_terminal;
+    int status;                      // from a file
+    Matcher<std::string> from_file;  // its standard error
+  } cases[] = {
+      {"", "tow\n", "2\n", " GIVE A WHOLE NUMBER. TRY AGAIN.\n" + model_menu, 2,
+       HasSubstr("unreadable answer to the question \"which type model\" (answer 1")},
+      {"", "zero\n", "0\n", number + " START TIME?\n", 2,
+       HasSubstr("unreadable answer to the question \"start time\" (answer 2")},
+      {"", "10O\n", "10\n", number + " END TIME?\n", 0,
+       HasSubstr("'10O' to the question \"end time\" (answer 3 on the terminal input) was read as "
+                 "10: the rest of the line is not used")},
+      {"", "5 5\n", "5\n", " GIVE ONE VALUE ONLY. TRY AGAIN.\n PRINT INTERVAL?\n", 0,
+       "ecodyn: warning: the answer '5 5' to the question \"print interval\" (answer 4 on the "
+       "terminal input) was read as 5: the rest of the line is not used\n"},
+      {"", "0,0\n", "0\n", comma + snapshot_question, 0,
+       "ecodyn: warning: the answer '0,0' to the question \"snapshot interval\" (answer 5 on the "
+       "terminal input) was read as 0: a comma separates values; write 0.0\n"},
+      {"Y\n", "biomass\n", "1\n", " GIVE A WHOLE NUMBER. TRY AGAIN.\n WHICH COMPARTMENT?\n", 2,
+       HasSubstr("\"which kind\" (answer 7")},
+      {"", "1,5\n", "1\n", " GIVE ONE VALUE ONLY. TRY AGAIN.\n WHICH COMPARTMENT?\n", 0,
+       HasSubstr("the answer '1,5' to the question \"which compartment\" (answer 8")},
+      {"", "0,74\n", "0.74\n", comma + " OLD VALUE =  .1000E+02\n NEW VALUE?\n", 0,
+       "ecodyn: warning: the answer '0,74' to the question \"new value\" (answer 9 on the terminal "
+       "input) was read as 0: a comma separates values; write 0.74\n"},
+      {"Y\n5\n", "1 x\n", "1 2\n", " GIVE WHOLE NUMBERS ONLY. TRY AGAIN.\n GIVE ORIGIN", 2,
+       HasSubstr("\"origin and terminal nodes\" (answer 12")},
+  };
+  const std::string ending = "0.5\nN\n";
+  // Every mistake in one dialogue at the terminal.
+  std::string dialogue;
+  for (const auto& c : cases) dialogue += c.before + c.wrong + c.good;
+  ScratchDir dir;
+  write_file("fort.7", two_compartments_file());
+  write_file("answers", dialogue + ending);
+  const auto [status, err] =
+      shell(dir.path(), "timeout 20 script -qefc " ECODYN_BINARY " /dev/null <answers >out");
+  EXPECT_EQ(0, status) << err;
+  const std::string out = std::regex_replace(read_file("out"), std::regex("\r"), "");
+  for (const auto& c : cases) EXPECT_THAT(out, HasSubstr(c.at_terminal)) << c.wrong;
+  EXPECT_THAT(read_file("fort.8"), AllOf(HasSubstr(" BIOMASS IN  1 =  .7400E+00\n"),
+                                         HasSubstr("COEFF FOR FLOW FROM  1 TO  2 =  .5000E+00")));
+  // From a file: each mistake alone among good answers.
+  for (std::size_t k = 0; k < std::size(cases); ++k) {
+    SCOPED_TRACE(cases[k].wrong);
+    std::string answers;
+    for (std::size_t j = 0; j < std::size(cases); ++j)
+      answers += cases[j].before + (j == k ? cases[j].wrong : cases[j].good);
+    const RunResult r = run_ecodyn(dir.path(), answers + ending);
+    EXPECT_EQ(cases[k].status, r.status);
+    EXPECT_THAT(r.err, cases[k].from_file);
+  }
+}

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +25,8 @@ integer s_rsfe(cilist*);
 integer e_rsfe(void);
 integer s_rsfi(icilist*);
 integer e_rsfi(void);
-integer s_rsle(cilist*);
-integer e_rsle(void);
+integer s_rsli(icilist*);
+integer e_rsli(void);
 integer do_fio(ftnint* number, char* ptr, ftnlen len);
 integer do_lio(ftnint* type, ftnint* number, char* ptr, ftnlen len);
 integer f_open(olist*);
@@ -418,6 +420,160 @@ namespace {
   throw Stop{exit_bad_io};
 }
 
+
+// Reads one line of the terminal input, without its line end; a last line
+// without one is a line. Returns end at the end of the input.
+Status answer_line(std::string& line) {
+  int c;
+  errno = 0;
+  while ((c = std::getc(stdin)) != EOF && c != '\n') {
+    if (line.size() == longest_line) return {error, line_too_long};
+    line.push_back(static_cast<char>(c));
+  }
+  if (c == EOF && std::ferror(stdin)) return {error, errno ? errno : EIO};
+  if (c == EOF && line.empty()) return {end, 0};
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return {ok, 0};
+}
+
+// The bytes of the values asked for, to put back what a refused answer set.
+std::vector<char> save(const detail::Item* items, int n) {
+  std::vector<char> bytes;
+  for (int k = 0; k < n; ++k)
+    bytes.insert(bytes.end(), items[k].data, items[k].data + items[k].count * items[k].length);
+  return bytes;
+}
+
+void restore(const detail::Item* items, int n, const std::vector<char>& bytes) {
+  std::size_t at = 0;
+  for (int k = 0; k < n; ++k) {
+    const std::size_t size = static_cast<std::size_t>(items[k].count * items[k].length);
+    std::memcpy(items[k].data, bytes.data() + at, size);
+    at += size;
+  }
+}
+
+// Reads the items from the lines as the run-time reads list-directed input
+// (blanks and commas separate values, a comma alone is a null value that
+// leaves its item as it was, a slash ends the answer); one more real into
+// *extra, when given. Returns the run-time's code: 0, an error, or -1 when
+// the lines end before the values do.
+integer read_list(const std::vector<std::string>& lines, const detail::Item* items, int n,
+                  float* extra) {
+  std::size_t width = 1;
+  for (const std::string& l : lines) width = std::max(width, l.size());
+  std::string records(width * lines.size(), ' ');
+  for (std::size_t k = 0; k < lines.size(); ++k) records.replace(k * width, lines[k].size(), lines[k]);
+  icilist c{1, records.data(), 1, nullptr, static_cast<ftnint>(width),
+            static_cast<ftnint>(lines.size())};
+  integer rc = s_rsli(&c);
+  for (int k = 0; k < n && rc == 0; ++k) {
+    ftnint type = type_code(items[k].kind);
+    ftnint count = items[k].count;
+    rc = do_lio(&type, &count, items[k].data, items[k].length);
+  }
+  if (extra != nullptr && rc == 0) {
+    ftnint type = type_code(detail::Item::real);
+    ftnint one = 1;
+    rc = do_lio(&type, &one, reinterpret_cast<char*>(extra), 4);
+  }
+  if (rc == 0) rc = e_rsli();
+  return rc;
+}
+
+// Returns the lines of an answer as one text.
+std::string answer_text(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) {
+    if (!text.empty()) text += ' ';
+    text += l;
+  }
+  const std::size_t first = text.find_first_not_of(" \t");
+  const std::size_t last = text.find_last_not_of(" \t");
+  return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+// Returns whether the answer to one real is a number with a decimal comma
+// ("0,74"): the value before the comma is read, the rest is another value.
+bool decimal_comma(const detail::Item* items, int n, const std::vector<std::string>& lines) {
+  if (n != 1 || items[0].kind != detail::Item::real || items[0].count != 1) return false;
+  const std::string t = answer_text(lines);
+  const std::size_t comma = t.find(',');
+  const auto digits = [](const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (comma == std::string::npos || comma == 0) return false;
+  std::string whole = t.substr(0, comma);
+  if (whole[0] == '-' || whole[0] == '+') whole.erase(0, 1);
+  return digits(whole) && digits(t.substr(comma + 1));
+}
+
+// Returns the values as read ("0", "3 5").
+std::string values_text(const detail::Item* items, int n) {
+  std::string text;
+  char buf[32];
+  for (int k = 0; k < n; ++k) {
+    for (int e = 0; e < items[k].count; ++e) {
+      if (items[k].kind == detail::Item::integer) {
+        int v;
+        std::memcpy(&v, items[k].data + 4 * e, sizeof v);
+        std::snprintf(buf, sizeof buf, "%d", v);
+      } else {
+        float v;
+        std::memcpy(&v, items[k].data + 4 * e, sizeof v);
+        std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
+      }
+      if (!text.empty()) text += ' ';
+      text += buf;
+    }
+  }
+  return text;
+}
+
+// Tells the user at the terminal why an answer is asked for again.
+void explain(const detail::Item* items, int n, const std::vector<std::string>& lines,
+             bool too_many) {
+  int count = 0;
+  bool whole = true;
+  for (int k = 0; k < n; ++k) {
+    count += items[k].count;
+    whole = whole && items[k].kind == detail::Item::integer;
+  }
+  if (decimal_comma(items, n, lines)) {
+    detail::write_items(terminal, "(1X,'WRITE DECIMALS WITH A POINT, NOT A COMMA. TRY AGAIN.')",
+                        nullptr, 0);
+  } else if (too_many && count == 1) {
+    detail::write_items(terminal, "(1X,'GIVE ONE VALUE ONLY. TRY AGAIN.')", nullptr, 0);
+  } else if (too_many) {
+    const detail::Item item{detail::Item::integer, reinterpret_cast<char*>(&count), 1, 4};
+    detail::write_items(terminal, "(1X,'GIVE ',I1,' VALUES ONLY. TRY AGAIN.')", &item, 1);
+  } else if (whole && count == 1) {
+    detail::write_items(terminal, "(1X,'GIVE A WHOLE NUMBER. TRY AGAIN.')", nullptr, 0);
+  } else if (whole) {
+    detail::write_items(terminal, "(1X,'GIVE WHOLE NUMBERS ONLY. TRY AGAIN.')", nullptr, 0);
+  } else {
+    detail::write_items(terminal, "(1X,'GIVE A NUMBER, SUCH AS 2.5 OR 1.0E-3. TRY AGAIN.')",
+                        nullptr, 0);
+  }
+}
+
+// Warns of an answer from a file or a pipe that holds more values than its
+// question takes: it was read as before, the rest of the line unused.
+void warn_extra_values(const char* question, const detail::Item* items, int n,
+                       const std::vector<std::string>& lines) {
+  std::string advice = "the rest of the line is not used";
+  if (decimal_comma(items, n, lines)) {
+    std::string point = answer_text(lines);
+    point[point.find(',')] = '.';
+    advice = "a comma separates values; write " + point;
+  }
+  flush_terminal();
+  std::fprintf(stderr,
+               "%s: warning: the answer '%s' to the question \"%s\" (answer %d on the terminal "
+               "input) was read as %s: %s\n",
+               program, answer_text(lines).c_str(), question, units[terminal_in].records + 1,
+               values_text(items, n).c_str(), advice.c_str());
+}
 }  // namespace
 
 namespace detail {
@@ -493,24 +649,55 @@ Status read_items(Unit unit, const char* format, const Item* items, int n) {
   return {error, static_cast<int>(rc)};
 }
 
-void ask_items(const char* question, const Item* items, int n) {
+bool ask_items(const char* question, const Item* items, int n) {
   show_question();
   if (injected(reads_left)) no_answer(question, {error, EIO});
-  cilist c{1, terminal_in, 1, nullptr, 0};
-  integer rc;
-  {
-    const Awaiting waiting;
-    rc = s_rsle(&c);
-    for (int k = 0; k < n && rc == 0; ++k) {
-      ftnint type = type_code(items[k].kind);
-      ftnint count = items[k].count;
-      rc = do_lio(&type, &count, items[k].data, items[k].length);
+  // Each try reads the lines taken so far afresh; a line is added while
+  // the values run out before the items do.
+  std::vector<std::string> lines;
+  std::vector<char> before = save(items, n);
+  integer rc = -1;
+  while (rc < 0) {
+    std::string line;
+    Status got;
+    {
+      const Awaiting waiting;
+      got = answer_line(line);
     }
-    if (rc == 0) rc = e_rsle();
+    if (got == error) no_answer(question, got);
+    if (got == end) {
+      if (lines.empty()) no_answer(question, got);
+      break;  // the values so far, as far as they go
+    }
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;  // no values
+    lines.push_back(std::move(line));
+    restore(items, n, before);
+    rc = read_list(lines, items, n, nullptr);
   }
-  if (rc != 0) no_answer(question, {rc < 0 ? end : error, static_cast<int>(rc)});
+  if (rc < 0) no_answer(question, {end, 0});
+  const bool typed = isatty(0) == 1;
+  if (rc > 0) {
+    if (!typed) no_answer(question, {error, static_cast<int>(rc)});
+    restore(items, n, before);
+    explain(items, n, lines, false);
+    return false;
+  }
+  // A value beyond those asked for: read again with one more.
+  std::vector<char> scratch = save(items, n);
+  float more = std::nanf("");
+  const integer again = read_list(lines, items, n, &more);
+  restore(items, n, scratch);
+  if (again > 0 || (again == 0 && !std::isnan(more))) {
+    if (typed) {
+      restore(items, n, before);
+      explain(items, n, lines, again == 0);  // more values, or what is no value
+      return false;
+    }
+    warn_extra_values(question, items, n, lines);
+  }
   ++units[terminal_in].records;
   check_signal();
+  return true;
 }
 
 }  // namespace detail

@@ -107,7 +107,7 @@ Item item(const std::array<char, N>& c) {
 
 void write_items(Unit unit, const char* format, const Item* items, int n);
 Status read_items(Unit unit, const char* format, const Item* items, int n);
-void ask_items(const char* question, const Item* items, int n);
+bool ask_items(const char* question, const Item* items, int n);
 
 }  // namespace detail
 
@@ -126,14 +126,21 @@ Status read(Unit unit, const char* format, A&&... args) {
   return detail::read_items(unit, format, items, static_cast<int>(sizeof...(A)));
 }
 
-// Reads one list-directed answer from the terminal into the given values.
-// At the end of the terminal input, or for an answer that cannot be read as
-// the values asked for, the program ends with status 2 and a diagnostic that
-// names the question.
+// Reads one list-directed answer from the terminal into the given values:
+// the lines it takes (blank lines pass over) are read whole, and the rest of
+// the last one is not used. At the end of the terminal input the program
+// ends with status 2 and a diagnostic that names the question. An answer
+// that cannot be read as the values asked for, or whose line holds more
+// values than those, is a typing mistake when the answers are typed at a
+// terminal: it is explained on the terminal, the values are left as they
+// were, and ask returns false, so that the caller asks the question again.
+// Answers from a file or a pipe are read as always: an unreadable one ends
+// the program with status 2; one holding more values is taken with a
+// warning on standard error ("0,74" to one number is 0 and 74).
 template <class... A>
-void ask(const char* question, A&&... args) {
+[[nodiscard]] bool ask(const char* question, A&&... args) {
   const detail::Item items[sizeof...(A) + 1] = {detail::item(args)...};
-  detail::ask_items(question, items, static_cast<int>(sizeof...(A)));
+  return detail::ask_items(question, items, static_cast<int>(sizeof...(A)));
 }
 
 // Reads the first character of one terminal line, with format "(A1)", into

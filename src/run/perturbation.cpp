@@ -20,7 +20,7 @@ int ask_kind() {
              "'4. RESPIRATION',/,4X,'5. INTERNAL EXCHANGE')");
   int kind = 0;
   for (;;) {
-    fio::ask("which kind", kind);
+    if (!fio::ask("which kind", kind)) continue;
     if (kind >= 1 && kind <= 5) return kind;
     fio::write(fio::terminal, "(1X,'ONLY VALUES 1 TO 5 ALLOWED. TRY AGAIN.')");
   }
@@ -32,11 +32,11 @@ void perturb_one(Network& net) {
   const int kind = ask_kind();
   int i = 0, j = 0;
   if (kind <= 4) {
-    fio::write(fio::terminal, "(1X,'WHICH COMPARTMENT?')");
-    fio::ask("which compartment", i);
+    do fio::write(fio::terminal, "(1X,'WHICH COMPARTMENT?')");
+    while (!fio::ask("which compartment", i));
   } else {
-    fio::write(fio::terminal, "(1X,'GIVE ORIGIN AND TERMINAL NODES ON NEXT LINE.')");
-    fio::ask("origin and terminal nodes", i, j);
+    do fio::write(fio::terminal, "(1X,'GIVE ORIGIN AND TERMINAL NODES ON NEXT LINE.')");
+    while (!fio::ask("origin and terminal nodes", i, j));
   }
   if (!in_range(i) || (kind == 5 && !in_range(j))) {
     fio::write(fio::terminal, "(1X,'COMPONENT DESIGNATION OUT OF BOUNDS. TRY AGAIN.')");
@@ -51,9 +51,9 @@ void perturb_one(Network& net) {
     case 4: value = &konsts.cresp(i); break;
     default: value = &konsts.cexch(i, j); break;
   }
-  fio::write(fio::terminal, "(1X,'OLD VALUE = ',E10.4,/,1X,'NEW VALUE?')", *value);
   float new_value = *value;  // a null answer keeps the old value
-  fio::ask("new value", new_value);
+  do fio::write(fio::terminal, "(1X,'OLD VALUE = ',E10.4,/,1X,'NEW VALUE?')", *value);
+  while (!fio::ask("new value", new_value));
   if (new_value < 0.0f) {
     fio::write(fio::terminal, "(1X,'NEGATIVE VALUES NOT ALLOWED. TRY AGAIN.')");
     return;

@@ -32,7 +32,7 @@ void choose_followed(RunParameters& run) {
     fio::write(fio::terminal,
                "(1X,'CHOOSE EXACTLY 7 SPECIES WHOSE BIOMASSES YOU WISH TO FOLLOW.',/,1X,"
                "'ENTER THEIR NUMBERS ON A SINGLE LINE HERE.')");
-    fio::ask("species to follow", std::span<int>(run.followed));
+    if (!fio::ask("species to follow", std::span<int>(run.followed))) continue;
     bool all_in = true;
     for (const int k : run.followed) {
       if (k < 1 || k > ncomp) {
