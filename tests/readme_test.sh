@@ -7,11 +7,17 @@
 set -uo pipefail
 source=$1 build=$2 sanitized=$3
 top=$(mktemp -d) && trap 'rm -rf "$top"' EXIT
-# The source tree's entries linked, examples/ copied (the commands write beside them).
-for entry in "$source"/*; do
-  case ${entry##*/} in build* | examples) ;; *) ln -s "$entry" "$top/" ;; esac
-done
-cp -r "$source/examples" "$top/" && ln -s "$build" "$top/build" && mkdir "$top/.blocks"
+# A copy of the files git tracks (what a new user checks out), not of what
+# earlier walkthroughs left in the source tree; outside a checkout, the tree
+# as it is but for its builds.
+if git -C "$source" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git -C "$source" ls-files -z | while IFS= read -r -d '' f; do
+    [[ -e $source/$f ]] && mkdir -p "$top/$(dirname "$f")" && cp -p "$source/$f" "$top/$f"
+  done
+else
+  for entry in "$source"/*; do [[ ${entry##*/} == build* ]] || cp -rp "$entry" "$top/"; done
+fi
+ln -s "$build" "$top/build" && mkdir "$top/.blocks"
 # Block k to .blocks/k, its line and section to .blocks/k.where; a fence may be indented.
 awk -v out="$top/.blocks" '
   inside && /^ *```$/ { inside = 0; close(file); next }

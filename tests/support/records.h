@@ -52,7 +52,10 @@ std::string mrec(int i, int j, const V&... values) {
 // Report lines: the title, a compartment's name, a listed zero.
 inline std::string title_line(const std::string& text) { return "1 " + title(text) + "\n"; }
 inline std::string name_line(int i, const std::string& text) {
-  return " " + num(i, 2) + "  " + text + blanks(25 - static_cast<int>(text.size())) + "\n";
+  // Appended piece by piece: g++ 12 warns falsely of an overlap in " " + ...
+  std::string line(1, ' ');
+  line.append(num(i, 2)).append("  ").append(text);
+  return line.append(blanks(25 - static_cast<int>(text.size()))).append("\n");
 }
 inline const std::string zero = " .000E+00";
 
