@@ -308,9 +308,9 @@ TEST(ExportSnapshots, ListsAndPicksDescriptionsAndRefusesWithoutOutput) {
       {"fort.18 --index 4 --scor",
        "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; there is "
        "no description 4\n"},
-      {"fort.18 --time 5.001 --network",
+      {"fort.18 --time 12.6 --network",
        "ecodyn-export: fort.18, line 51: the file ends after 3 network descriptions; none is at "
-       "time 5.001\n"},
+       "time 12.600 or within half the spacing of their times\n"},
       {"missing.18 --network", "ecodyn-export: cannot read missing.18: No such file or directory\n"},
   };
   for (const auto& [args, err] : cases) {
@@ -373,3 +373,24 @@ TEST(ExportRefusals, ValuesAndTextsThatWouldNotReadBackAndTheInputAsOutput) {
 }
 
 }  // namespace
+
+// Snapshot times drift from the grid asked for as single-precision steps
+// add up: --time takes the nearest within half the spacing, and says so.
+TEST(ExportSnapshots, TimeTakesTheNearestWithinHalfTheSpacing) {
+  ScratchDir dir;
+  write_file("fort.7", two_compartments_file());
+  ASSERT_EQ(0, run_ecodyn(dir.path(), "2\n0\n700\n0.3\n100\nN\n").status);
+  const std::string snapshots = read_file("fort.18");
+  ASSERT_THAT(snapshots, HasSubstr("  2  1  2   600.288\n"));  // the 7th, on line 103
+  RunResult r = run_export(dir.path(), "fort.18 --time 600 --network");
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ(r.out, run_export(dir.path(), "fort.18 --index 7 --network").out);
+  EXPECT_EQ("ecodyn-export: fort.18, line 103: warning: no description is at time 600.000; the "
+            "nearest, at 600.288, is taken\n",
+            r.err);
+  r = run_export(dir.path(), "fort.18 --time 800 --network");  // 99.8 past the last
+  EXPECT_EQ(2, r.status);
+  EXPECT_EQ("ecodyn-export: fort.18, line 136: the file ends after 8 network descriptions; none is "
+            "at time 800.000 or within half the spacing of their times\n",
+            r.err);
+}

@@ -138,6 +138,42 @@ Description NetworkValues::as_ordinary() const {
   return d;
 }
 
+long long millis(double t) { return std::llround(t * 1000.0); }
+
+void Choice::offer(int count, const NetworkValues& net) {
+  const double t = net.time;
+  if (count > 1 && t != previous_) {
+    const double gap = std::fabs(t - previous_);
+    if (spacing_ == 0 || gap < spacing_) spacing_ = gap;
+  }
+  previous_ = t;
+  count_ = count;
+  bool take = false;
+  if (index_ > 0) {
+    take = count == index_;
+  } else if (!time_) {
+    take = true;
+  } else if (millis(t) == millis(*time_)) {
+    take = exact_ = true;
+  } else if (!exact_) {
+    const double d = std::fabs(t - *time_);
+    take = !any_ || d <= distance_;
+    if (take) distance_ = d;
+  }
+  if (take) {
+    kept_ = net;
+    any_ = true;
+  }
+}
+
+const NetworkValues* Choice::chosen() const {
+  if (!any_) return nullptr;
+  if (time_ && !exact_ && index_ == 0 && !(spacing_ > 0 && distance_ <= spacing_ / 2)) {
+    return nullptr;
+  }
+  return &kept_;
+}
+
 bool read_description(fio::Unit unit, NetworkValues& net) {
   fio::Status st = fio::read(unit, "(19A4,A2,I2)", net.names.title(), net.balance_digits);
   if (st == fio::end) return false;

@@ -3,6 +3,7 @@
 // its listing and without the model coefficients of a snapshot.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "fio/fio.h"
@@ -32,6 +33,40 @@ struct NetworkValues {
   // time blank, no restart columns, balance_digits blank when 0.
   Description as_ordinary() const;
 };
+
+// Picks one description of a file as the descriptions are read one after
+// another: the one with a given number (from 1), or the last one at a given
+// time to the three decimals of the counts record, or, when none is there,
+// the one nearest that time if it lies within half the smallest spacing of
+// the times in the file (snapshot times drift from the grid asked for as
+// single-precision steps add up: one asked for at 600 may stand at
+// 600.288); without either, the last.
+class Choice {
+ public:
+  Choice(int index, std::optional<double> time) : index_(index), time_(time) {}
+
+  // Takes the description just read, the count-th of the file.
+  void offer(int count, const NetworkValues& net);
+
+  // Returns the description chosen, or nullptr when none is.
+  const NetworkValues* chosen() const;
+
+  // Returns whether the description chosen is at another time than asked
+  // for (the nearest).
+  bool nearest() const { return !exact_ && chosen() != nullptr && time_.has_value(); }
+
+ private:
+  int index_;
+  std::optional<double> time_;
+  NetworkValues kept_;
+  bool exact_ = false, any_ = false;
+  double distance_ = 0;                 // of the nearest so far
+  double previous_ = 0, spacing_ = 0;   // time of the one before; smallest gap so far
+  int count_ = 0;
+};
+
+// Returns the time of a counts record to its three decimals, in thousandths.
+long long millis(double t);
 
 // Reads the next description from the unit into net. Returns false when
 // the file ends where a title or counts record is due (the end of the

@@ -51,7 +51,8 @@ values with seven significant digits.
 
 The description written is the last one of the file unless --index or --time
 picks another (--time: the last description at that time, to the three
-decimals of the counts record). Any error leaves no output file (an existing
+decimals of the counts record, or else the nearest within half the spacing
+of the times in the file, with a warning). Any error leaves no output file (an existing
 one is kept as it was).
 
 Exit status: 0 when the list or the description was written, 2 otherwise.)";
@@ -76,8 +77,6 @@ void list(fio::Unit unit, const std::vector<Row>& rows) {
   }
 }
 
-// The time of a counts record to its three decimals.
-long long millis(double t) { return std::llround(t * 1000.0); }
 
 void write(fio::Unit unit, const NetworkValues& net, const std::string& scor_text) {
   if (!scor_text.empty()) {
@@ -107,40 +106,45 @@ int run(const Options& o) {
     return exit_failure;
   }
 
-  const Diagnostics diagnostics(o.input);
-  static NetworkValues net, chosen;
+  Diagnostics diagnostics(o.input);
+  static NetworkValues net;
+  static ecodyn::tools::Choice choice(o.index, o.by_time ? std::optional<double>(o.time)
+                                                         : std::nullopt);
+  const NetworkValues* chosen = nullptr;
   std::vector<Row> rows;
   std::string scor_text;  // the SCOR text of the chosen description, when it is asked for
-  bool found = false;
   try {
     int count = 0;
     while (read_description(input_unit, net)) {
       ++count;
       rows.push_back({count, net.line, net.ncomp, net.nliv, net.mtype, net.time, net.title()});
-      const bool wanted = o.index > 0 ? o.index == count
-                          : o.by_time ? millis(net.time) == millis(o.time)
-                                      : true;
-      if (wanted) {
-        chosen = net;
-        found = true;
-      }
+      choice.offer(count, net);
     }
     const int last = fio::records_read(input_unit);
     if (count == 0) throw InputError(last, "the file holds no network description");
-    if (!o.list && !found) {
+    chosen = choice.chosen();
+    char t[32];
+    std::snprintf(t, sizeof t, "%.3f", o.time);
+    if (!o.list && chosen == nullptr) {
       const std::string held = "the file ends after " + std::to_string(count) +
                                " network description" + (count == 1 ? "" : "s");
       if (o.index > 0) {
         throw InputError(last, held + "; there is no description " + std::to_string(o.index));
       }
-      char t[32];
-      std::snprintf(t, sizeof t, "%.3f", o.time);
-      throw InputError(last, held + "; none is at time " + t);
+      throw InputError(last, held + "; none is at time " + t +
+                                 " or within half the spacing of their times");
+    }
+    if (!o.list && choice.nearest()) {
+      char at[32];
+      std::snprintf(at, sizeof at, "%.3f", static_cast<double>(chosen->time));
+      diagnostics.warn("", chosen->line,
+                       std::string("no description is at time ") + t + "; the nearest, at " + at +
+                           ", is taken");
     }
     if (o.scor) {
-      check_scor_texts(chosen);
-      scor_text = scor(chosen);
-      check_reads_back(chosen, scor_text);
+      check_scor_texts(*chosen);
+      scor_text = scor(*chosen);
+      check_reads_back(*chosen, scor_text);
     }
   } catch (const InputError& e) {
     diagnostics.error(e.line(), e.what());
@@ -151,7 +155,7 @@ int run(const Options& o) {
     if (o.list) {
       list(unit, rows);
     } else {
-      write(unit, chosen, scor_text);
+      write(unit, *chosen, scor_text);
     }
   };
   if (o.output.empty() || o.output == "-") {
