@@ -45,7 +45,7 @@ TEST(Scenario, PerturbationsNameAKindCompartmentsByNumberOrNameAndAValueOrFactor
   const std::vector<std::string> names{"", "Plants", "Big plants", " Detritus "};
   const std::pair<const char*, std::string> cases[] = {
       {"Biomass: PLANTS = x0.5", "1 1 0 1 0.5"}, {"exchange:big, detritus=*3", "5 2 3 1 3"},
-      {"respiration:3=0", "4 3 0 0 0"}, {"input:1=-2", ": '-2' is not a value of 0 or more"},
+      {"respiration:3=0", "4 3 0 0 0"}, {"input:1=-0.5", ": '-0.5' is not a value of 0 or more"},
       {"export:1=x", ": '' is not a factor of 0 or more"}, {"biomass:1=1e-46", ": '1e-46' is too"},
       {"biomass:1=x1e39", ": '1e39' is beyond single"}, {"carbon:1=2", ": unknown kind 'carbon'"},
       {"exchange:1=2", ": an exchange takes two"}, {"biomass=2", ": expected KIND:"},

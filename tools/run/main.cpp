@@ -225,6 +225,8 @@ bool write_all(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// Writes text to path, replacing what is there; throws Failure saying why
+// it could not.
 void write_text(const fs::path& path, const std::string& text) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   int error = fd < 0 || !write_all(fd, text.data(), text.size()) ? errno : 0;
@@ -463,7 +465,8 @@ int run_in(const std::string& dir, const std::vector<std::string>& argv, const c
   }
   close(ready[0]);
   if (pid < 0 || got == sizeof error) {
-    if (pid > 0) waitpid(pid, nullptr, 0);
+    while (pid > 0 && waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
     child_pid = 0;
     if (signal_received == 0) complain("cannot run " + argv[0] + ": " + reason(error));
     return -1;
@@ -631,7 +634,7 @@ int run_scenario(Options& o) {
 
   // ecodyn's terminal output goes through a pipe into the transcript.
   const std::string transcript_path = (dir / transcript_name).string();
-  FILE* transcript = std::fopen(transcript_path.c_str(), "w");
+  FILE* transcript = std::fopen(transcript_path.c_str(), "we");
   if (!transcript) throw Failure("cannot write " + transcript_path + ": " + reason(errno));
   int pipe_ends[2];
   if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
