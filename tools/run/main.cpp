@@ -61,6 +61,7 @@ class Failure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Returns the system's text for an error number (of EIO for none).
 std::string reason(int error) { return std::strerror(error != 0 ? error : EIO); }
 
 struct Options {
@@ -557,6 +558,8 @@ int keep_transcript(int from, FILE* transcript, Progress& progress, std::deque<s
   return error;
 }
 
+// Runs the scenario the options give; returns the exit status. Throws for
+// an option, network or file that cannot be used.
 int run_scenario(Options& o) {
   // The options' values are checked before anything is read or written.
   const auto optional_real = [](const std::string& text, const char* option) {
