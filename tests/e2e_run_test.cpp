@@ -1,9 +1,12 @@
 // The whole program through its terminal dialogue: refusals, perturbations,
 // the table's timing; at a pseudo-terminal and at a pipe every
-// prompt must be out before its answer is awaited.
+// prompt must be out before its answer is awaited. ecodyn-run: the answers,
+// the refusals, the files it keeps and the signals it hands on.
 #include <cmath>
+#include <csignal>
 #include <map>
 #include <regex>
+#include <set>
 
 #include "support/records.h"
 #include "support/scratch.h"
@@ -183,6 +186,236 @@ TEST(Terminal, EveryPromptAppearsBeforeItsAnswerIsAwaitedAtATerminalAndAtAPipe) 
     EXPECT_EQ(0, status) << err << read_file("out");
     EXPECT_EQ("0\n", read_file("status"));
     EXPECT_THAT(read_file("fort.8"), HasSubstr(" BIOMASS IN  1 =  .8000E+01"));
+  }
+}
+
+RunResult run_runner(const std::string& dir, const std::string& args) {
+  return run(ECODYN_RUN_BINARY, dir, "", args);
+}
+
+int count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(Runner, WritesTheDialoguesAnswersWithExactProductsAndRunsThem) {
+  ScratchDir dir;
+  const RunResult r = run_runner(
+      dir.path(), examples_dir + "two_compartments.net --end 10 --print 2.5 --snapshot 5 --dir out "
+                  "--perturb 'exchange:plants,2=x3' --perturb 'biomass:DETRITUS=x0.1' "
+                  "--perturb 'biomass:2=x0.1'");
+  ASSERT_EQ(0, r.status) << r.err;
+  // Linear donor control: the coefficient of the flow from 1 to 2 is the
+  // flow over the donor's biomass, 3/10 in single precision; the second
+  // factor on the detritus applies to the value the first one left.
+  const auto answers = lines_of(read_file("out/answers"));
+  ASSERT_EQ(18u, answers.size());
+  EXPECT_EQ((std::vector<std::string>{"2", "0", "10", "2.5", "5", "Y", "5", "1 2"}),
+            std::vector<std::string>(answers.begin(), answers.begin() + 8));
+  EXPECT_EQ((std::vector<std::string>{"Y", "2", "N"}),
+            (std::vector<std::string>{answers[13], answers[15], answers[17]}));
+  EXPECT_EQ(3.0f / 10.0f * 3.0f, std::strtof(answers[8].c_str(), nullptr));
+  EXPECT_EQ(20.0f * 0.1f * 0.1f, std::strtof(answers[16].c_str(), nullptr));
+  EXPECT_EQ(two_compartments_file(), read_file("out/fort.7"));
+  // ecodyn ran there: its report, snapshots at 0, 5 and 10, and its terminal.
+  EXPECT_THAT(read_file("out/fort.8"), HasSubstr(" BIOMASS IN  2 =  .2000E+00"));
+  EXPECT_EQ(3, count(read_file("out/fort.18"), "TWO COMPARTMENTS"));
+  EXPECT_THAT(read_file("out/terminal.txt"), HasSubstr("    10.000"));
+  EXPECT_EQ("", r.out + r.err);  // no progress bar but on a terminal
+}
+
+TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
+  ScratchDir dir;
+  const std::string lake = examples_dir + "networks/lake_oneida_pre_zm.net";
+  const RunResult r = run_runner(
+      dir.path(), lake + " --model 1 --end 1 --print 0.5 --dir out --follow "
+                         "'blue-green algae,daphnia pulicaria,daphnia galeata mendotae,leptodora,"
+                         "walleye age 4+, Cormorants ,72' --perturb 'biomass:Walleye Age 4+=x0.5' "
+                         "--perturb 'input:Blue-green Algae=0.5' --perturb 'export:3=0' "
+                         "--perturb 'respiration:cormorants=2' --perturb 'exchange:2,Cormorants=1'");
+  ASSERT_EQ(0, r.status) << r.err;
+  // Compartment 2's biomass is .1891800E+00 in the network file.
+  const std::string answers =
+      "1\n0\n1\n0.5\n0\nY\n1\n2\n0.09459\nY\n2\n63\n0.5\nY\n3\n3\n0\nY\n4\n1\n2\n"
+      "Y\n5\n2 1\n1\nN\n63 48 47 53 2 1 72\n";
+  EXPECT_EQ(answers, read_file("out/answers"));
+  fs::create_directory("by_hand");
+  fs::copy_file(lake, "by_hand/fort.7");
+  const RunResult h = run_ecodyn(dir.file("by_hand"), answers);
+  ASSERT_EQ(0, h.status);
+  EXPECT_EQ(h.out, read_file("out/terminal.txt"));
+  for (const char* f : {"fort.8", "fort.18"}) {
+    EXPECT_EQ(read_file(std::string("by_hand/") + f), read_file(std::string("out/") + f)) << f;
+  }
+}
+
+TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
+  ScratchDir dir;
+  RunResult r = run_runner(dir.path(), examples_dir + "grazing_chain.net --model 1,3 --end 50 "
+                                                  "--print 5 --snapshot 25 --dir first");
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::string network = read_file(examples_dir + "grazing_chain.net");
+  EXPECT_EQ(network + network, read_file("first/fort.7"));
+  const auto answers = lines_of(read_file("first/answers"));
+  ASSERT_EQ(12u, answers.size());
+  EXPECT_EQ("1", answers[0]);
+  EXPECT_EQ("3", answers[6]);
+  EXPECT_EQ(2, count(read_file("first/fort.8"), "THE FOLLOWING COEFFICIENTS HAVE BEEN CHANGED"));
+
+  // The snapshot at 25 of the second cycle goes on under its own type: no
+  // start time is asked, and ecodyn says where it restarts.
+  // A print and a snapshot interval may be the whole span.
+  r = run_runner(dir.path(), "first/fort.18 --index 5 --model 3 --end 40 --print 15 --snapshot 15 "
+                             "--dir resumed");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("3\n40\n15\n15\nN\n", read_file("resumed/answers"));
+  EXPECT_THAT(read_file("resumed/terminal.txt"), HasSubstr("RESTART AT T =     25.000"));
+  r = run_runner(dir.path(), "first/fort.18 --time 25 --start 0 --end 40 --dir again");
+  EXPECT_EQ(2, r.status);
+  EXPECT_THAT(r.err, HasSubstr("--start: the network is a snapshot at time 25"));
+}
+
+TEST(Runner, RefusesWhatTheDialogueWouldRefuseBeforeRunningAndPassesOnEcodynsStatus) {
+  ScratchDir dir;
+  const std::string lake = examples_dir + "networks/lake_oneida_pre_zm.net --end 3 ";
+  const struct {
+    std::string args, message;
+  } refused[] = {
+      {lake + "--follow walleye,1,2,3,4,5,6", "'walleye' names 3 compartments"},
+      {lake + "--follow 1,2,3", "exactly 7 compartments; 3 given"},
+      {lake + "--start 3", "--end 3 must be greater than the start time, 3"},
+      {lake + "--print 4", "--print 4 is longer than the span, 3"},
+      {lake + "--print 0", "--print must be greater than 0"},
+      {lake + "--snapshot -1", "--snapshot -1 must lie from 0 to the span, 3"},
+      {lake + "--start 1 --snapshot 2.5", "--snapshot 2.5 must lie from 0 to the span, 2"},
+      {lake + "--perturb 'exchange:2,1=x1.2e-38'", "0.002429112 times 1.2e-38 is too close to 0"},
+      {examples_dir + "two_compartments.net --end 3 --follow 1", "ecodyn tabulates all of them"},
+      {examples_dir + "two_compartments.net --end 3 --index 2", "there is no description 2"},
+  };
+  for (const auto& c : refused) {
+    fs::remove_all("out");
+    const RunResult r = run_runner(dir.path(), c.args + " --dir out");
+    EXPECT_EQ(2, r.status) << c.args;
+    EXPECT_THAT(r.err, HasSubstr(c.message)) << c.args;
+    EXPECT_FALSE(file_exists("out/fort.8")) << c.args;
+  }
+  // A directory in use is left alone unless --force is given, which
+  // removes only the files of a run.
+  const std::string two = examples_dir + "two_compartments.net --end 3 --dir out";
+  fs::create_directory("out");
+  write_file("out/notes", "mine");
+  write_file("out/fort.8.csv", "of an earlier run");
+  EXPECT_EQ(2, run_runner(dir.path(), two).status);
+  EXPECT_FALSE(file_exists("out/fort.7"));
+  EXPECT_EQ(0, run_runner(dir.path(), two + " --force").status);
+  EXPECT_EQ("mine", read_file("out/notes"));
+  EXPECT_FALSE(file_exists("out/fort.8.csv"));
+  // ecodyn's own status, with the end of its terminal.
+  std::string network = two_compartments_file();
+  network.replace(network.find("       10.0000"), 14, "        0.0000");
+  write_file("zero.net", network);
+  const RunResult r = run_runner(dir.path(), "zero.net --end 3");
+  EXPECT_EQ(1, r.status);
+  EXPECT_THAT(r.err, AllOf(HasSubstr("ecodyn ended with status 1 in zero"),
+                           HasSubstr("BIOMASSES MUST BE GREATER THAN ZERO.")));
+}
+
+// Every file and folder under the working directory, with its contents.
+std::map<std::string, std::string> files_here() {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(".")) {
+    if (e.path().filename() == ".ecodyn-run.lock") continue;  // a run takes over one left behind
+    files[e.path().lexically_relative(".")] = e.is_regular_file() ? read_file(e.path()) : "(directory)";
+  }
+  return files;
+}
+
+// The network, and two stand-ins for ecodyn: one that holds on until a
+// signal, which it takes as the end of its run, and one that fills its
+// terminal and fails. The shell commands run with RUN and w (which waits
+// for a file to be written).
+const std::string report = examples_dir + "expected/two_compartments/fort.8";
+const std::string runner_shell = "RUN='" ECODYN_RUN_BINARY
+                                 "'; w() { for i in $(seq 1000); do [ -s $1 ] && return; sleep 0.01; done; }; ";
+void write_runner_files() {
+  write_file("n.net", two_compartments_file());
+  write_file("held", "#!/bin/sh\ntrap 'kill $k; cp " + report +
+                         " fort.8; exit 0' HUP INT QUIT TERM USR1 USR2 ALRM\nsleep 20 & k=$!\n"
+                         "echo $$ >pid; wait\n");
+  write_file("full", "#!/bin/sh\nfor i in $(seq 100); do printf '%050d\\n' 0; done\necho ended >&2; exit 2\n");
+  for (const char* f : {"held", "full"}) fs::permissions(f, fs::perms::owner_all);
+}
+
+// A run never writes over or removes the network it was given, nor any
+// file but those of an earlier run with --force, nor the files of a run that
+// holds the directory; it reads a pipe once; every refusal says why.
+TEST(Runner, KeepsEveryFileButThoseOfAnEarlierRunAndSaysWhyItStops) {
+  const struct {
+    std::string setup, command;
+    int status;
+    std::string message, written;  // written: "" when nothing may change
+  } cases[] = {
+      {"cp n.net fort.7", "$RUN fort.7 --dir . --force --end 3", 2,
+       "cannot write ./fort.7: it is the input fort.7", ""},
+      {"$RUN n.net --end 3 --dir run1", "$RUN run1/fort.18 --dir run1 --force --end 5", 2,
+       "cannot write run1/fort.18: it is the input run1/fort.18", ""},
+      {"mkdir -p out/fort.8", "$RUN n.net --end 3 --dir out --force", 2,
+       "cannot write out/fort.8: Is a directory", ""},
+      {"mkdir out; echo mine >mine; ln -s ../mine out/fort.8",
+       "$RUN n.net --end 3 --dir out --force", 2,
+       "cannot write out/fort.8: not a regular file (--force replaces only the files of a run)", ""},
+      {"", "printf 'A\\nB\\n' | $RUN /dev/stdin --end 3", 2, "/dev/stdin, line 2: unreadable", ""},
+      {"", "$RUN n.net --end 3 --time abc", 2, "--time: 'abc' is not a number", ""},
+      {"", "$RUN n.net --end 3 --perturb biomass:1=1e-46", 2, "'1e-46' is too close to 0", ""},
+      {"", "$RUN /dev/stdin --end 3 --dir e </dev/null", 2, "/dev/stdin: the file is empty", ""},
+      {"", "cat n.net | $RUN /dev/stdin --end 3 --dir p", 0, "", "p/fort.8"},
+      {"mkfifo f", "cat n.net >f & timeout 10 $RUN f --end 3 --dir q", 0, "", "q/fort.8"},
+      {"mkdir out; : >out/.ecodyn-run.lock", "$RUN n.net --end 3 --dir out", 0, "", "out/fort.8"},
+      // ecodyn, still running, holds the directory after ecodyn-run is killed.
+      {"$RUN n.net --end 3 --dir out --ecodyn ./held >/dev/null 2>&1 & w out/pid; kill -9 $!",
+       "$RUN n.net --end 3 --dir out --force", 2,
+       "cannot run in out: another run holds it (out/.ecodyn-run.lock)", ""},
+      {"", "ulimit -f 4; $RUN n.net --end 3 --dir out --ecodyn ./full", 2,
+       "cannot write out/terminal.txt: File too large\necodyn-run: ecodyn ended with status 2 in "
+       "out; the end of its terminal output:\n" + repeat(std::string(50, '0') + "\n", 5) + "ended\n",
+       "out/terminal.txt"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir dir;
+    write_runner_files();
+    shell(dir.path(), runner_shell + (c.setup.empty() ? ":" : c.setup));
+    const auto before = files_here();
+    const auto [status, err] = shell(dir.path(), runner_shell + c.command);
+    auto after = files_here();
+    EXPECT_EQ(c.status, status) << c.command;
+    EXPECT_EQ(c.message.empty(), err.empty()) << c.command << err;
+    EXPECT_THAT(err, HasSubstr(c.message)) << c.command;
+    if (!c.written.empty()) {
+      EXPECT_NE("", after[c.written]) << c.command;
+      std::erase_if(after, [&](const auto& f) { return before.count(f.first) == 0; });
+    }
+    EXPECT_EQ(before, after) << c.command;
+    shell(dir.path(), "p=$(cat out/pid) && kill $p && while kill -0 $p; do sleep 0.01; done 2>/dev/null");
+  }
+}
+
+// A signal that ends ecodyn ends ecodyn-run the same way, handed on to
+// ecodyn (which here ends its run at it) and once ecodyn has ended; nothing
+// runs after it (no --csv), and the claim on the directory goes.
+TEST(Runner, HandsOnEachSignalThatEndsEcodynAndEndsByItRunningNothingMore) {
+  for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
+    ScratchDir dir;
+    write_runner_files();
+    // bash, for its job control: a job in the background is not made to
+    // ignore SIGINT and SIGQUIT.
+    write_file("signal", runner_shell + "set -m; ulimit -c 0; $RUN n.net --end 3 --dir out --csv "
+                                        "--ecodyn ./held & w out/pid; kill -$1 $!; wait $!");
+    EXPECT_EQ(128 + sig, shell(dir.path(), "bash signal " + std::to_string(sig)).first) << sig;
+    EXPECT_EQ(read_file(report), read_file("out/fort.8")) << sig;
+    std::set<std::string> files;
+    for (const fs::directory_entry& e : fs::directory_iterator("out")) files.insert(e.path().filename());
+    EXPECT_EQ((std::set<std::string>{"answers", "fort.7", "fort.8", "pid", "terminal.txt"}), files);
   }
 }
 

@@ -351,6 +351,8 @@ bool connect(Unit unit, const char* path, bool must_exist) {
   return true;
 }
 
+void set_file_name(Unit unit, const char* name) { units[unit].name = name; }
+
 bool close(Unit unit) {
   UnitState& u = units[unit];
   if (u.input.file != nullptr) {

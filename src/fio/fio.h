@@ -161,6 +161,10 @@ const char* file_name(Unit unit);
 // by line as the records come; it is never written.
 bool connect(Unit unit, const char* path, bool must_exist);
 
+// Names a unit's file in diagnostics in place of the path it was connected
+// to (a program that reads a copy names the file the copy was made of).
+void set_file_name(Unit unit, const char* name);
+
 // Writes out and closes a unit; returns false if any of its records could
 // not be written.
 bool close(Unit unit);

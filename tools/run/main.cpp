@@ -2,6 +2,7 @@
 // become the answers a user would type; the network, the answers and all
 // that ecodyn writes are kept in a directory of their own.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,14 +15,17 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "common/description.h"
 #include "common/command_line.h"
+#include "common/description.h"
 #include "common/diagnostics.h"
+#include "common/replaceable.h"
 #include "fio/fio.h"
 #include "model/coefficients.h"
 #include "model/konsts.h"
@@ -38,14 +42,27 @@ using ecodyn::tools::NetworkValues;
 
 constexpr int exit_failure = fio::exit_bad_io;
 
-// The files of a run, in its directory.
+// The files of a run, in its directory; the copy of the network as it was
+// read is there only while the run starts, the lock while the run lasts.
 constexpr const char* network_name = "fort.7";
 constexpr const char* answers_name = "answers";
 constexpr const char* transcript_name = "terminal.txt";
 constexpr const char* csv_name = "fort.8.csv";
 constexpr const char* plot_name = "fort.8.svg";
-constexpr const char* const run_files[] = {network_name, answers_name, "fort.8", "fort.18",
-                                           transcript_name, csv_name, plot_name};
+constexpr const char* copy_name = ".ecodyn-run.input";
+constexpr const char* lock_name = ".ecodyn-run.lock";
+constexpr const char* const run_files[] = {network_name, answers_name,     "fort.8",  "fort.18",
+                                           transcript_name, csv_name, plot_name, copy_name};
+
+// A file or directory that ecodyn-run cannot use; the message says which
+// and why.
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Returns the system's text for an error number (of EIO for none).
+std::string reason(int error) { return std::strerror(error != 0 ? error : EIO); }
 
 struct Options {
   std::string network, dir, ecodyn;
@@ -64,34 +81,265 @@ struct Chosen {
   int first_line = 0, last_line = 0;
 };
 
-float real_option(const std::string& text, const char* option) {
-  const std::optional<float> v = parse_real(text);
-  if (!v) throw ScenarioError(std::string(option) + ": '" + text + "' is not a number");
-  return *v;
+// The directory of a run, claimed while the run lasts by a lock (flock(2))
+// on DIR/.ecodyn-run.lock. ecodyn and the companions inherit the lock, so
+// that it holds while any of them runs; the kernel lets go of it when the
+// last of them ends, however it ends, and a lock file left behind by a run
+// that was killed holds nothing.
+class Claim {
+ public:
+  // Makes the directory if need be and locks it; throws Failure if it
+  // cannot be made or locked, or another run holds it.
+  void take(const std::string& dir);
+  // Removes the copy of the network.
+  void drop_copy();
+  // Removes the copy of the network and the lock, and the directory if it
+  // was made for the run and holds nothing.
+  void release();
+
+  std::string copy;  // the copy of the network, once made
+
+ private:
+  std::string dir_, lock_;
+  int fd_ = -1;
+  bool made_ = false;
+};
+
+Claim claim;
+
+void Claim::take(const std::string& dir) {
+  dir_ = dir;
+  std::error_code ec;
+  made_ = fs::create_directories(dir, ec);
+  if (ec || !fs::is_directory(dir, ec)) {
+    throw Failure("cannot make the directory " + dir + ": " + (ec ? ec.message() : reason(ENOTDIR)));
+  }
+  lock_ = (fs::path(dir) / lock_name).string();
+  // A lock file that a run ending just now removed after it was opened here
+  // locks nothing: it is opened anew.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int fd = open(lock_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0666);
+    if (fd < 0) throw Failure("cannot write " + lock_ + ": " + reason(errno));
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      close(fd);
+      if (error == EWOULDBLOCK) break;
+      throw Failure("cannot lock " + lock_ + ": " + reason(error));
+    }
+    struct stat held, named;
+    if (fstat(fd, &held) == 0 && stat(lock_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      fd_ = fd;
+      return;
+    }
+    close(fd);
+  }
+  throw Failure("cannot run in " + dir + ": another run holds it (" + lock_ + ")");
 }
 
-// Reads every description of the network file and keeps the one asked for:
-// by --index, by --time (to the three decimals of the counts record), or
-// the last. Returns false after a diagnostic when there is none.
-bool choose(const Options& o, Chosen& chosen) {
-  struct stat st;
-  const int reason = stat(o.network.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
-  if (reason != 0 || !fio::connect(fio::network_file, o.network.c_str(), true)) {
-    complain("cannot read " + o.network + ": " + std::strerror(reason ? reason : errno ? errno : EIO));
-    return false;
+void Claim::drop_copy() {
+  if (!copy.empty()) unlink(copy.c_str());
+  copy.clear();
+}
+
+void Claim::release() {
+  drop_copy();
+  if (fd_ >= 0) {
+    unlink(lock_.c_str());
+    close(fd_);
+    fd_ = -1;
   }
+  if (made_) rmdir(dir_.c_str());
+  made_ = false;
+}
+
+volatile std::sig_atomic_t child_pid = 0;
+volatile std::sig_atomic_t signal_received = 0;
+
+// Hands a signal on to the program running.
+extern "C" void forward(int sig) {
+  signal_received = sig;
+  if (child_pid > 0) kill(child_pid, sig);
+}
+
+// The signals handed on: those that end a process unless caught, but for
+// the faults of a program itself (SIGSEGV, SIGABRT and the like), which end
+// it at once, and SIGPIPE and SIGXFSZ, which ecodyn ignores (its writes fail
+// instead). One ignored when ecodyn-run starts stays ignored, in ecodyn too.
+struct Forwarded {
+  std::vector<int> caught, ignored;
+  sigset_t set;   // the ones caught
+  sigset_t mask;  // the signal mask ecodyn-run started with
+} forwarded;
+
+// Notes how the signals handed on are handled as the program starts.
+void note_forwarded() {
+  std::vector<int> all{SIGHUP,    SIGINT,  SIGQUIT, SIGTERM,   SIGUSR1, SIGUSR2, SIGALRM,
+                       SIGVTALRM, SIGPROF, SIGIO,   SIGSTKFLT, SIGPWR,  SIGXCPU};
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) all.push_back(sig);
+  sigemptyset(&forwarded.set);
+  for (const int sig : all) {
+    struct sigaction now {};
+    const bool ignored = sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN;
+    (ignored ? forwarded.ignored : forwarded.caught).push_back(sig);
+    if (!ignored) sigaddset(&forwarded.set, sig);
+  }
+  sigprocmask(SIG_SETMASK, nullptr, &forwarded.mask);
+}
+
+// Catches the signals handed on, without restarting what they cut short.
+void catch_forwarded() {
+  struct sigaction handler {};
+  handler.sa_handler = forward;
+  for (const int sig : forwarded.caught) sigaction(sig, &handler, nullptr);
+  for (const int sig : forwarded.ignored) std::signal(sig, SIG_IGN);
+}
+
+// Ends ecodyn-run by the signal that has come, if one has (the program it
+// ran has ended): the copy of the network and the lock removed, nothing
+// more started.
+void stop_if_signalled() {
+  const int sig = signal_received;
+  if (sig == 0) return;
+  claim.release();
+  std::signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  std::raise(sig);
+  std::_Exit(128 + sig);
+}
+
+// Writes all of data; returns false, errno set, when a write fails.
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(fd, data, size);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+// Writes text to path, replacing what is there; throws Failure saying why
+// it could not.
+void write_text(const fs::path& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int error = fd < 0 || !write_all(fd, text.data(), text.size()) ? errno : 0;
+  if (fd >= 0 && close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) throw Failure("cannot write " + path.string() + ": " + reason(error));
+}
+
+// Opens the network file, which may be a pipe (whose writer is awaited).
+int open_input(const std::string& path) {
+  for (;;) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    const int error = fd < 0 ? errno : fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+    if (error == 0) return fd;
+    if (fd >= 0) close(fd);
+    stop_if_signalled();
+    if (error != EINTR) throw Failure("cannot read " + path + ": " + reason(error));
+  }
+}
+
+// Copies the network, read once from beginning to end as it comes, into
+// the run's directory, where the run reads it; closes from.
+void copy_input(int from, const std::string& name, const std::string& copy) {
+  const int to = open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (to < 0) {
+    close(from);
+    throw Failure("cannot write " + copy + ": " + reason(errno));
+  }
+  claim.copy = copy;
+  char buf[65536];
+  std::size_t size = 0;
+  int read_error = 0, write_error = 0;
+  for (;;) {
+    const ssize_t got = read(from, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) {
+      stop_if_signalled();
+      continue;
+    }
+    if (got <= 0) {
+      read_error = got < 0 ? errno : 0;
+      break;
+    }
+    if (!write_all(to, buf, static_cast<std::size_t>(got))) {
+      write_error = errno;
+      break;
+    }
+    size += static_cast<std::size_t>(got);
+  }
+  close(from);
+  if (close(to) != 0 && write_error == 0) write_error = errno;
+  if (read_error != 0) throw Failure("cannot read " + name + ": " + reason(read_error));
+  if (write_error != 0) throw Failure("cannot write " + copy + ": " + reason(write_error));
+  if (size == 0) throw Failure(name + ": the file is empty");
+}
+
+// Checks that the claimed directory may take the run: it holds nothing but
+// the lock or, with --force, each file of a run in it is a regular file and
+// not the network given, which the run would write over.
+void check_directory(const Options& o) {
+  std::error_code ec;
+  bool empty = true;
+  for (const fs::directory_entry& e : fs::directory_iterator(o.dir, ec)) {
+    empty = empty && e.path().filename() == lock_name;
+  }
+  if (ec) throw Failure("cannot read the directory " + o.dir + ": " + ec.message());
+  if (empty) return;
+  if (!o.force) {
+    throw Failure(o.dir + " is not empty (--force runs there, replacing the files of a run)");
+  }
+  for (const char* name : run_files) {
+    const std::string path = (fs::path(o.dir) / name).string();
+    struct stat st;
+    std::string error;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (!ecodyn::tools::replaceable(path, {o.network}, error)) throw Failure(error);
+    if (!S_ISREG(st.st_mode)) {
+      throw Failure("cannot write " + path +
+                    ": not a regular file (--force replaces only the files of a run)");
+    }
+  }
+}
+
+// Removes the files of an earlier run, as check_directory found them.
+void remove_earlier_run(const Options& o) {
+  for (const char* name : run_files) {
+    const fs::path path = fs::path(o.dir) / name;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+      throw Failure("cannot remove " + path.string() + ": " + reason(errno));
+    }
+  }
+}
+
+// Reads every description of the copy of the network file and keeps the
+// one asked for: by --index, by --time (to the three decimals of the counts
+// record), or the last. Returns false after a diagnostic when there is none.
+bool choose(const Options& o, const std::optional<float>& time, Chosen& chosen) {
+  if (!fio::connect(fio::network_file, claim.copy.c_str(), true)) {
+    throw Failure("cannot read " + claim.copy + ": " + reason(errno));
+  }
+  fio::set_file_name(fio::network_file, o.network.c_str());
   const ecodyn::tools::Diagnostics diagnostics(o.network);
-  const long long wanted_time =
-      o.time.empty() ? 0 : std::llround(real_option(o.time, "--time") * 1000.0);
+  const long long wanted_time = time ? std::llround(*time * 1000.0) : 0;
   static NetworkValues net;
   int count = 0;
   bool found = false;
   try {
     while (ecodyn::tools::read_description(fio::network_file, net)) {
+      stop_if_signalled();  // a file of many snapshots takes a while
       ++count;
-      const bool wanted = o.index > 0       ? o.index == count
-                          : !o.time.empty() ? std::llround(net.time * 1000.0) == wanted_time
-                                            : true;
+      const bool wanted = o.index > 0 ? o.index == count
+                          : time      ? std::llround(net.time * 1000.0) == wanted_time
+                                      : true;
       if (wanted) {
         chosen.net = net;
         chosen.first_line = net.line;
@@ -116,39 +364,11 @@ bool choose(const Options& o, Chosen& chosen) {
   return true;
 }
 
-// Makes the directory of the run; a directory that holds anything is used
-// only with --force, which removes the files of an earlier run.
-bool prepare_directory(const Options& o) {
-  std::error_code ec;
-  fs::create_directories(o.dir, ec);
-  if (ec || !fs::is_directory(o.dir, ec)) {
-    complain("cannot make the directory " + o.dir + ": " +
-             (ec ? ec.message() : std::string(std::strerror(ENOTDIR))));
-    return false;
-  }
-  if (!fs::is_empty(o.dir, ec) && !o.force) {
-    complain(o.dir + " is not empty (--force runs there, replacing the files of a run)");
-    return false;
-  }
-  for (const char* f : run_files) fs::remove(fs::path(o.dir) / f, ec);
-  return true;
-}
-
-bool write_text(const fs::path& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "w");
-  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f && std::fclose(f) != 0) ok = false;
-  if (!ok) complain("cannot write " + path.string() + ": " + std::strerror(errno ? errno : EIO));
-  return ok;
-}
-
 // Returns lines first to last of a file, each with its line end.
-bool copy_lines(const std::string& file, int first, int last, std::string& text) {
+std::string copy_lines(const std::string& file, int first, int last) {
   FILE* f = std::fopen(file.c_str(), "r");
-  if (!f) {
-    complain("cannot read " + file + ": " + std::strerror(errno));
-    return false;
-  }
+  if (!f) throw Failure("cannot read " + file + ": " + reason(errno));
+  std::string text;
   char* line = nullptr;
   std::size_t capacity = 0;
   for (int n = 1; n <= last; ++n) {
@@ -160,7 +380,7 @@ bool copy_lines(const std::string& file, int first, int last, std::string& text)
   }
   std::free(line);
   std::fclose(f);
-  return true;
+  return text;
 }
 
 // The values the perturbations of a cycle under `model` start from, taken
@@ -172,7 +392,7 @@ Values starting_values(const fs::path& network, int model, bool derive) {
   static ecodyn::Network net;
   if (!fio::connect(fio::network_file, network.c_str(), true) ||
       !fio::connect(fio::report, "/dev/null", false)) {
-    throw ScenarioError("cannot read " + network.string() + ": " + std::strerror(errno));
+    throw Failure("cannot read " + network.string() + ": " + reason(errno));
   }
   ecodyn::load_network(net);
   fio::close(fio::network_file);
@@ -200,33 +420,28 @@ std::string companion(const std::string& name, const std::string& folder) {
   return name;
 }
 
-volatile std::sig_atomic_t child_pid = 0;
-volatile std::sig_atomic_t signal_received = 0;
-
-// Hands an interrupt or termination on to the program running.
-extern "C" void forward(int sig) {
-  signal_received = sig;
-  if (child_pid > 0) kill(child_pid, sig);
-}
-
 // Runs program in dir with standard input from `input` (or /dev/null) and
-// standard output and error into `output` (or inherited when -1). Returns
-// the exit status, or 128 + the signal that ended it; -1 when it cannot be
-// started.
+// standard output and error into `output` (or inherited when -1); wait is
+// called while it runs. Returns the exit status, or 128 + the signal that
+// ended it; -1 when it cannot be started or a signal has come before.
 int run_in(const std::string& dir, const std::vector<std::string>& argv, const char* input,
-           int output, const std::function<void(int)>& wait) {
+           int output, const std::function<void()>& wait) {
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) return -1;
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
+  if (pipe2(ready, O_CLOEXEC) != 0) {
+    complain("cannot run " + argv[0] + ": " + reason(errno));
+    return -1;
+  }
+  // A signal waits until the program it is handed on to is known.
+  sigset_t mask;
+  sigprocmask(SIG_BLOCK, &forwarded.set, &mask);
+  const pid_t pid = signal_received != 0 ? -1 : fork();
   if (pid == 0) {
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) std::signal(sig, SIG_DFL);
+    for (const int sig : forwarded.caught) std::signal(sig, SIG_DFL);
+    for (const int sig : {SIGPIPE, SIGXFSZ}) std::signal(sig, SIG_DFL);
+    sigprocmask(SIG_SETMASK, &forwarded.mask, nullptr);
     const bool there = chdir(dir.c_str()) == 0;
     const int in = there ? open(input ? input : "/dev/null", O_RDONLY) : -1;
     if (in >= 0 && dup2(in, 0) == 0 &&
@@ -237,23 +452,34 @@ int run_in(const std::string& dir, const std::vector<std::string>& argv, const c
         execv(args[0], args.data());
       }
     }
-    const int reason = errno;
-    (void)!write(ready[1], &reason, sizeof reason);
+    const int error = errno;
+    (void)!write(ready[1], &error, sizeof error);
     _exit(127);
   }
+  const int fork_error = errno;
+  child_pid = pid > 0 ? pid : 0;
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
   close(ready[1]);
-  int reason = 0;
-  const bool started = read(ready[0], &reason, sizeof reason) != sizeof reason;
+  int error = fork_error;
+  ssize_t got = -1;
+  while (pid > 0 && (got = read(ready[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
   close(ready[0]);
-  child_pid = pid;
-  if (started) wait(pid);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  if (pid < 0 || got == sizeof error) {
+    while (pid > 0 && waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    child_pid = 0;
+    if (signal_received == 0) complain("cannot run " + argv[0] + ": " + reason(error));
+    return -1;
+  }
+  wait();
+  // Ended, but not reaped until no signal can be handed on to its number.
+  siginfo_t info;
+  while (waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
   }
   child_pid = 0;
-  if (!started) {
-    complain("cannot run " + argv[0] + ": " + std::strerror(reason));
-    return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -300,162 +526,156 @@ class Progress {
 };
 
 // Copies ecodyn's terminal output from the pipe into the transcript, line
-// by line into the progress display. Returns false if the transcript could
-// not be written.
-bool keep_transcript(int from, FILE* transcript, Progress& progress) {
+// by line into the progress display, and keeps its last lines. Returns 0,
+// or the reason the transcript could not be written.
+int keep_transcript(int from, FILE* transcript, Progress& progress, std::deque<std::string>& last) {
   char buf[65536];
   std::string line;
-  bool ok = true;
+  int error = 0;
+  const auto keep = [&] {
+    last.push_back(line);
+    if (last.size() > 6) last.pop_front();
+    line.clear();
+  };
   for (;;) {
     const ssize_t got = read(from, buf, sizeof buf);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    ok = std::fwrite(buf, 1, static_cast<std::size_t>(got), transcript) ==
-             static_cast<std::size_t>(got) && ok;
-    for (ssize_t k = 0; k < got; ++k) {
+    const auto size = static_cast<std::size_t>(got);
+    if (error == 0 && std::fwrite(buf, 1, size, transcript) != size) error = errno;
+    for (std::size_t k = 0; k < size; ++k) {
       if (buf[k] != '\n') {
-        line += buf[k];
+        if (line.size() < 4096) line += buf[k];
         continue;
       }
       progress.line(line);
-      line.clear();
+      keep();
     }
   }
+  if (!line.empty()) keep();
   progress.draw(true);
-  return std::fflush(transcript) == 0 && ok;
+  if (std::fflush(transcript) != 0 && error == 0) error = errno;
+  return error;
 }
 
-// Writes the end of the transcript to standard error, after a run that
-// did not end normally.
-void show_end(const fs::path& transcript) {
-  FILE* f = std::fopen(transcript.c_str(), "r");
-  if (!f) return;
-  std::vector<std::string> lines;
-  char* line = nullptr;
-  std::size_t capacity = 0;
-  while (getline(&line, &capacity, f) >= 0) {
-    lines.emplace_back(line);
-    if (lines.size() > 6) lines.erase(lines.begin());
-  }
-  std::free(line);
-  std::fclose(f);
-  for (const std::string& l : lines) std::fputs(l.c_str(), stderr);
-}
+// Runs the scenario the options give; returns the exit status. Throws for
+// an option, network or file that cannot be used.
+int run_scenario(Options& o) {
+  // The options' values are checked before anything is read or written.
+  const auto optional_real = [](const std::string& text, const char* option) {
+    return text.empty() ? std::optional<float>() : parse_real(text, option);
+  };
+  const std::optional<float> time = optional_real(o.time, "--time");
+  const std::optional<float> start = optional_real(o.start, "--start");
+  const std::optional<float> print = optional_real(o.print, "--print");
+  Cycle cycle;
+  cycle.end = parse_real(o.end, "--end");
+  cycle.snapshot = parse_real(o.snapshot, "--snapshot");
 
-int run(Options& o) {
-  Chosen chosen;
-  if (!choose(o, chosen)) return exit_failure;
-  const NetworkValues& net = chosen.net;
-  const bool restart = net.mtype > 0;
+  const int input = open_input(o.network);
   if (o.dir.empty()) o.dir = fs::path(o.network).stem().string();
   const fs::path dir = o.dir;
+  claim.take(o.dir);
+  stop_if_signalled();
+  check_directory(o);
+  copy_input(input, o.network, (dir / copy_name).string());
+  Chosen chosen;
+  if (!choose(o, time, chosen)) return exit_failure;
+  const NetworkValues& net = chosen.net;
+  const bool restart = net.mtype > 0;
 
   std::vector<std::string> names{""};
   for (int i = 1; i <= net.ncomp; ++i) names.push_back(net.name(i));
 
-  Cycle cycle;
-  std::string text;
-  try {
-    cycle.restart = restart;
-    if (restart && !o.start.empty()) {
-      throw ScenarioError("--start: the network is a snapshot at time " +
-                          exact_text(net.time) + ", where ecodyn starts it");
-    }
-    cycle.start = restart ? net.time : o.start.empty() ? 0.0f : real_option(o.start, "--start");
-    cycle.end = real_option(o.end, "--end");
-    // The default: a hundred rows.
-    cycle.print = o.print.empty() ? (cycle.end - cycle.start) / 100.0f
-                                  : real_option(o.print, "--print");
-    cycle.snapshot = real_option(o.snapshot, "--snapshot");
-    check_times(cycle);
-    for (const std::string& p : o.perturb) cycle.perturbations.push_back(parse_perturbation(p, names));
-    if (!o.follow.empty()) {
-      if (net.ncomp <= 7) {
-        throw ScenarioError("--follow: the network has " + std::to_string(net.ncomp) +
-                            " compartments, and ecodyn tabulates all of them");
-      }
-      std::size_t from = 0;
-      for (;;) {
-        const std::size_t comma = o.follow.find(',', from);
-        cycle.followed.push_back(
-            find_compartment(names, o.follow.substr(from, comma - from), "--follow"));
-        if (comma == std::string::npos) break;
-        from = comma + 1;
-      }
-      if (cycle.followed.size() != 7) {
-        throw ScenarioError("--follow: ecodyn tabulates exactly 7 compartments; " +
-                            std::to_string(cycle.followed.size()) + " given");
-      }
-    } else if (net.ncomp > 7) {
-      cycle.followed = {1, 2, 3, 4, 5, 6, 7};
-    }
-    if (!prepare_directory(o)) return exit_failure;
-
-    std::string description;
-    if (!copy_lines(o.network, chosen.first_line, chosen.last_line, description)) {
-      return exit_failure;
-    }
-    std::string network;
-    for (std::size_t m = 0; m < o.models.size(); ++m) network += description;
-    if (!write_text(dir / network_name, network)) return exit_failure;
-
-    const bool derive =
-        std::any_of(cycle.perturbations.begin(), cycle.perturbations.end(),
-                    [](const Perturbation& p) { return changes_coefficient(p) && p.factor; });
-    for (const int model : o.models) {
-      cycle.model = model;
-      Values values = starting_values(dir / network_name, model, derive);
-      text += answers(cycle, values);
-    }
-  } catch (const ScenarioError& e) {
-    complain(e.what());
-    return exit_failure;
+  cycle.restart = restart;
+  if (restart && start) {
+    throw ScenarioError("--start: the network is a snapshot at time " + exact_text(net.time) +
+                        ", where ecodyn starts it");
   }
-  if (!write_text(dir / answers_name, text)) return exit_failure;
+  cycle.start = restart ? net.time : start.value_or(0.0f);
+  // The default: a hundred rows.
+  cycle.print = print ? *print : (cycle.end - cycle.start) / 100.0f;
+  check_times(cycle);
+  for (const std::string& p : o.perturb) cycle.perturbations.push_back(parse_perturbation(p, names));
+  if (!o.follow.empty()) {
+    if (net.ncomp <= 7) {
+      throw ScenarioError("--follow: the network has " + std::to_string(net.ncomp) +
+                          " compartments, and ecodyn tabulates all of them");
+    }
+    std::size_t from = 0;
+    for (;;) {
+      const std::size_t comma = o.follow.find(',', from);
+      cycle.followed.push_back(
+          find_compartment(names, o.follow.substr(from, comma - from), "--follow"));
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
+    if (cycle.followed.size() != 7) {
+      throw ScenarioError("--follow: ecodyn tabulates exactly 7 compartments; " +
+                          std::to_string(cycle.followed.size()) + " given");
+    }
+  } else if (net.ncomp > 7) {
+    cycle.followed = {1, 2, 3, 4, 5, 6, 7};
+  }
+
+  const std::string description = copy_lines(claim.copy, chosen.first_line, chosen.last_line);
+  claim.drop_copy();
+  if (o.force) remove_earlier_run(o);
+  std::string network;
+  for (std::size_t m = 0; m < o.models.size(); ++m) network += description;
+  write_text(dir / network_name, network);
+  const bool derive =
+      std::any_of(cycle.perturbations.begin(), cycle.perturbations.end(),
+                  [](const Perturbation& p) { return changes_coefficient(p) && p.factor; });
+  std::string text;
+  for (const int model : o.models) {
+    cycle.model = model;
+    Values values = starting_values(dir / network_name, model, derive);
+    text += answers(cycle, values);
+  }
+  write_text(dir / answers_name, text);
 
   // ecodyn's terminal output goes through a pipe into the transcript.
-  FILE* transcript = std::fopen((dir / transcript_name).c_str(), "w");
+  const std::string transcript_path = (dir / transcript_name).string();
+  FILE* transcript = std::fopen(transcript_path.c_str(), "we");
+  if (!transcript) throw Failure("cannot write " + transcript_path + ": " + reason(errno));
   int pipe_ends[2];
-  if (!transcript || pipe2(pipe_ends, O_CLOEXEC) != 0) {
-    complain("cannot write " + (dir / transcript_name).string() + ": " + std::strerror(errno));
-    return exit_failure;
+  if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
+    const int error = errno;
+    std::fclose(transcript);
+    throw Failure("cannot run ecodyn: " + reason(error));
   }
   // Every cycle has the same times, whatever its model type.
   Progress progress(std::vector<int>(o.models.size(), expected_rows(cycle)));
-  struct sigaction handler {};
-  handler.sa_handler = forward;
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &handler, nullptr);
-
   std::string ecodyn = o.ecodyn.empty() ? companion("ecodyn", "run") : o.ecodyn;
   // It runs in the directory of the run.
   if (ecodyn.find('/') != std::string::npos) ecodyn = fs::absolute(ecodyn).string();
-  bool kept = true;
-  int status = run_in(o.dir, {ecodyn}, answers_name, pipe_ends[1], [&](int) {
+  int transcript_error = 0;
+  std::deque<std::string> last;
+  int status = run_in(o.dir, {ecodyn}, answers_name, pipe_ends[1], [&] {
     close(pipe_ends[1]);
     pipe_ends[1] = -1;
-    kept = keep_transcript(pipe_ends[0], transcript, progress);
+    transcript_error = keep_transcript(pipe_ends[0], transcript, progress, last);
   });
   close(pipe_ends[0]);
   if (pipe_ends[1] >= 0) close(pipe_ends[1]);
-  if (std::fclose(transcript) != 0) kept = false;
-  if (signal_received != 0) {
-    std::signal(signal_received, SIG_DFL);
-    std::raise(signal_received);
-  }
+  if (std::fclose(transcript) != 0 && transcript_error == 0) transcript_error = errno;
+  stop_if_signalled();
   if (status < 0) return exit_failure;
-  if (!kept) {
-    complain("cannot write " + (dir / transcript_name).string());
-    return exit_failure;
+  if (transcript_error != 0) {
+    complain("cannot write " + transcript_path + ": " + reason(transcript_error));
   }
   if (status != 0) {
     complain("ecodyn ended with status " + std::to_string(status) + " in " + o.dir +
-             "; the end of " + (dir / transcript_name).string() + ":");
-    show_end(dir / transcript_name);
+             "; the end of its terminal output:");
+    for (const std::string& l : last) std::fprintf(stderr, "%s\n", l.c_str());
     return status;
   }
+  if (transcript_error != 0) return exit_failure;
   const auto tool = [&](const char* name, const char* folder, const char* output) {
     const int s = run_in(o.dir, {companion(name, folder), "fort.8", "-o", output}, nullptr, -1,
-                         [](int) {});
+                         [] {});
+    stop_if_signalled();
     return s < 0 ? exit_failure : s;
   };
   if (o.csv && (status = tool("ecodyn-csv", "csv", csv_name)) != 0) return status;
@@ -463,18 +683,37 @@ int run(Options& o) {
   return 0;
 }
 
+int run(Options& o) {
+  // The copy of the network and the lock go however the run ends.
+  const struct Release {
+    ~Release() { claim.release(); }
+  } release;
+  catch_forwarded();
+  try {
+    return run_scenario(o);
+  } catch (const std::runtime_error& e) {
+    complain(e.what());
+    return exit_failure;
+  }
+}
+
 constexpr const char* description =
     "Runs one scenario of ecodyn without the dialogue: the options become the answers, and the "
     "network, the answers and everything ecodyn writes are kept in a directory.";
 
 constexpr const char* footer =
-    R"(NETWORK is a network file or a snapshot file; the description run is the
-last in the file unless --index or --time picks another. It is copied to
-DIR/fort.7, once for each model type of --model (one cycle each), and the
-answers go to DIR/answers, as a user would type them: `ecodyn < answers` in
-DIR runs the scenario again. ecodyn writes DIR/fort.8, DIR/fort.18 and its
-terminal output DIR/terminal.txt; --csv adds DIR/fort.8.csv (ecodyn-csv),
---plot DIR/fort.8.svg (ecodyn-plot).
+    R"(NETWORK is a network file or a snapshot file, or a pipe (read once); the
+description run is the last in the file unless --index or --time picks
+another. It is copied to DIR/fort.7, once for each model type of --model
+(one cycle each), and the answers go to DIR/answers, as a user would type
+them: `ecodyn < answers` in DIR runs the scenario again. ecodyn writes
+DIR/fort.8, DIR/fort.18 and its terminal output DIR/terminal.txt; --csv adds
+DIR/fort.8.csv (ecodyn-csv), --plot DIR/fort.8.svg (ecodyn-plot).
+
+DIR is locked while the run lasts (DIR/.ecodyn-run.lock): a second run there
+is refused. --force removes the regular files of an earlier run named as
+above, and refuses anything else under those names, the network given
+included.
 
 Compartments are given by number or by name: a name matches, ignoring case,
 the compartment named so, or else the one compartment whose name contains
@@ -491,12 +730,15 @@ standard error a progress bar shows the rows written.
 
 Exit status: ecodyn's (0 normal end, 1 an error stop of the model, 2 a file
 or an answer that cannot be used); 2 for an option, network or directory
-that cannot be used; 128 + N when ecodyn was ended by signal N.)";
+that cannot be used; 128 + N when ecodyn was ended by signal N. A signal to
+ecodyn-run that ends ecodyn (SIGINT, SIGTERM, SIGQUIT and the like) is
+handed on to it, and ecodyn-run then ends by that signal.)";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   fio::set_program_name("ecodyn-run");
+  note_forwarded();
 
   CLI::App app{description, "ecodyn-run"};
   Options o;
@@ -532,7 +774,8 @@ int main(int argc, char** argv) {
   app.add_option("--dir", o.dir, "directory of the run (default: the network file's name "
                                  "without extension)")
       ->type_name("DIR");
-  app.add_flag("--force", o.force, "run in a directory that is not empty");
+  app.add_flag("--force", o.force,
+               "run in a directory that is not empty, replacing the files of an earlier run");
   app.add_flag("--csv", o.csv, "also write the tables as fort.8.csv");
   app.add_flag("--plot", o.plot, "also draw the tables as fort.8.svg");
   app.add_option("--ecodyn", o.ecodyn, "the ecodyn to run (default: the one beside ecodyn-run)")

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,16 +42,24 @@ float& target(const Perturbation& p, Values& v) {
 
 }  // namespace
 
-std::optional<float> parse_real(const std::string& text) {
+float parse_real(const std::string& text, const std::string& what, const std::string& expected) {
   const std::string t = trimmed(text);
-  // Decimal numbers only: no hexadecimal, infinity or NaN.
-  if (t.empty() || t.find_first_not_of("0123456789+-.eE") != std::string::npos) return {};
-  errno = 0;
+  const std::string quoted = what + ": '" + t + "' ";
   char* end = nullptr;
-  const double d = std::strtod(t.c_str(), &end);
-  if (*end != '\0' || errno == ERANGE || !std::isfinite(d)) return {};
+  errno = 0;
+  // Decimal numbers only: no hexadecimal, infinity or NaN.
+  const double d = t.empty() || t.find_first_not_of("0123456789+-.eE") != std::string::npos
+                       ? 0.0
+                       : std::strtod(t.c_str(), &end);
+  if (end == nullptr || *end != '\0') throw ScenarioError(quoted + "is not " + expected);
   const float f = static_cast<float>(d);
-  if (!std::isfinite(f)) return {};
+  if (!std::isfinite(f)) {
+    throw ScenarioError(quoted + "is beyond single precision (at most " + exact_text(FLT_MAX) + ")");
+  }
+  if ((errno == ERANGE && std::fabs(d) < 1.0) || (d != 0.0 && std::fabs(f) < FLT_MIN)) {
+    throw ScenarioError(quoted + "is too close to 0 for single precision (the least is " +
+                        exact_text(FLT_MIN) + ")");
+  }
   return f;
 }
 
@@ -133,12 +142,9 @@ Perturbation parse_perturbation(const std::string& change, const std::vector<std
   std::string value = trimmed(change.substr(equals + 1));
   p.factor = !value.empty() && (value[0] == 'x' || value[0] == 'X' || value[0] == '*');
   if (p.factor) value.erase(0, 1);
-  const std::optional<float> v = parse_real(value);
-  if (!v || *v < 0.0f) {
-    throw ScenarioError(what + ": '" + value + "' is not a " +
-                        (p.factor ? "factor" : "value") + " of 0 or more");
-  }
-  p.value = *v;
+  const std::string expected = std::string(p.factor ? "a factor" : "a value") + " of 0 or more";
+  p.value = parse_real(value, what, expected);
+  if (p.value < 0.0f) throw ScenarioError(what + ": '" + value + "' is not " + expected);
   return p;
 }
 
@@ -167,9 +173,10 @@ std::string answers(const Cycle& c, Values& values) {
   for (const Perturbation& p : c.perturbations) {
     float& v = target(p, values);
     const float stored = p.factor ? v * p.value : p.value;
-    if (!std::isfinite(stored)) {
-      throw ScenarioError("--perturb: " + exact_text(v) + " times " + exact_text(p.value) +
-                          " is beyond single precision");
+    const std::string product = "--perturb: " + exact_text(v) + " times " + exact_text(p.value);
+    if (!std::isfinite(stored)) throw ScenarioError(product + " is beyond single precision");
+    if (p.factor && v != 0.0f && p.value != 0.0f && std::fabs(stored) < FLT_MIN) {
+      throw ScenarioError(product + " is too close to 0 for single precision");
     }
     v = stored;
     char line[64];

@@ -2,7 +2,6 @@
 // answers a user would type into ecodyn's dialogue.
 #pragma once
 
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,9 +17,12 @@ class ScenarioError : public std::runtime_error {
 };
 
 // Returns the single-precision value of a decimal number (the whole text,
-// blanks around it allowed), or nothing for anything else, a value beyond
-// single precision, an infinity or a NaN included.
-std::optional<float> parse_real(const std::string& text);
+// blanks around it allowed). Throws ScenarioError, the message led by what,
+// for any other text ("is not " + expected), an infinity or a NaN included,
+// for a value beyond single precision and for one other than 0 that single
+// precision cannot hold in full (below its least normal value, 1.2e-38).
+float parse_real(const std::string& text, const std::string& what,
+                 const std::string& expected = "a number");
 
 // Returns the shortest decimal text that ecodyn reads back as exactly v.
 std::string exact_text(float v);
@@ -77,7 +79,7 @@ void check_times(const Cycle& c);
 // Returns the answers of one cycle, one per line, and applies its
 // perturbations to values (a factor multiplies the value as changed by the
 // perturbations before it). Throws ScenarioError for a product beyond single
-// precision.
+// precision or, of values other than 0, too close to 0 for it.
 std::string answers(const Cycle& c, Values& values);
 
 // Returns the number of table rows the cycle writes: the first row and one
