@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Fuzzes one target with AFL++ for a given time and sums up what it found.
 #
-#   fuzz/run.sh ecodyn|scor|description SECONDS [OUTDIR]
+#   fuzz/run.sh ecodyn|scor|description|options SECONDS [OUTDIR]
 #
 # ecodyn:      the whole program, one input = network file, a line "%%", answers.
 # scor:        the importer's SCOR reader and conversion.
 # description: the companion programs' reader of network and snapshot files,
 #              with the export round trips (network file, SCOR through import).
+# options:     ecodyn-run's options through its scenario code, and the answers
+#              it makes given to ecodyn, which must take each at once.
 # Builds the targets with the address and undefined-behaviour sanitizers in
 # build-fuzz/ (installing afl++ with apt-get when it is missing), writes the
 # seeds into OUTDIR/seeds, and leaves AFL++'s output in OUTDIR/afl
@@ -17,7 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-targets="ecodyn scor description"
+targets="ecodyn scor description options"
 usage() { echo "usage: fuzz/run.sh ${targets// /|} SECONDS [OUTDIR]" >&2; exit 2; }
 (($# >= 2)) || usage
 target=$1 seconds=$2
@@ -43,6 +45,7 @@ if [[ ! -f $build/CMakeCache.txt ]]; then
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 fi
+cmake "$build" >/dev/null  # a target added since the build was configured
 AFL_QUIET=1 nice -n 10 cmake --build "$build" -j2 --target "${target}_target" >/dev/null
 binary=$build/fuzz/${target}_target
 
@@ -79,6 +82,11 @@ if [[ $target == ecodyn ]]; then
   # Network only, no answers: the end of the terminal input.
   cp examples/two_compartments.net "$seeds/two_compartments.no_answers"
   dict=fuzz/ecodyn.dict
+elif [[ $target == options ]]; then
+  printf '2\n0\n10\n1\n0\n\nbiomass:3=x0.5\n' >"$seeds/one_change"
+  printf '1,2,3\n\n50\n5\n25\n\nexchange:1,2=0.2\nexport:predators=x2\n' >"$seeds/three_models"
+  printf '1,2\n0\n5\n0.5\n\n1,2,3,4,5,6,7\nrespiration:microphytes=x1.5\n' >"$seeds/crystal_river"
+  dict=fuzz/options.dict
 elif [[ $target == description ]]; then
   for net in examples/*.net examples/networks/*.net examples/expected/*/fort.18; do
     cp "$net" "$seeds/$(echo "${net#examples/}" | tr / _)"
@@ -88,10 +96,11 @@ else
   cp examples/networks/scor/*.txt "$seeds/"
   dict=fuzz/scor.dict
 fi
-# The other targets run in AFL++'s persistent driver, which takes its
-# inputs from shared memory; the ecodyn target reads a file each run.
+# The scor and description targets run in AFL++'s persistent driver, which
+# takes its inputs from shared memory; the ecodyn and options targets read a
+# file each run.
 input_arg=()
-[[ $target == ecodyn ]] && input_arg=(@@)
+[[ $target == ecodyn || $target == options ]] && input_arg=(@@)
 
 # One fixed working directory per fuzzer instance, on tmpfs.
 workdir=/dev/shm/ecodyn-fuzz-$target-$$
