@@ -235,6 +235,9 @@ TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
                          "--perturb 'input:Blue-green Algae=0.5' --perturb 'export:3=0' "
                          "--perturb 'respiration:cormorants=2' --perturb 'exchange:2,Cormorants=1'");
   ASSERT_EQ(0, r.status) << r.err;
+  // The network is not balanced: said on standard error, not only in the transcript.
+  EXPECT_THAT(r.err, StartsWith("ecodyn-run: ecodyn: INPUT NETWORK IS NOT BALANCED TO YOUR "
+                                "SPECIFICATIONS.\necodyn-run: note: the network is not at rest"));
   // Compartment 2's biomass is .1891800E+00 in the network file.
   const std::string answers =
       "1\n0\n1\n0.5\n0\nY\n1\n2\n0.09459\nY\n2\n63\n0.5\nY\n3\n3\n0\nY\n4\n1\n2\n"
@@ -271,6 +274,14 @@ TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("3\n40\n15\n15\nN\n", read_file("resumed/answers"));
   EXPECT_THAT(read_file("resumed/terminal.txt"), HasSubstr("RESTART AT T =     25.000"));
+  EXPECT_EQ("", r.err);  // a balanced network: nothing to pass on
+  // No snapshot at 26: the last nearest (the 5th, on line 101), within half the spacing of 25.
+  r = run_runner(dir.path(), "first/fort.18 --time 26 --end 40 --dir near");
+  EXPECT_EQ(0, r.status);
+  EXPECT_EQ("ecodyn-run: first/fort.18, line 101: warning: no description is at time 26; the "
+            "nearest, at 25.000, is taken\n",
+            r.err);
+  EXPECT_THAT(read_file("near/terminal.txt"), HasSubstr("RESTART AT T =     25.000"));
   r = run_runner(dir.path(), "first/fort.18 --time 25 --start 0 --end 40 --dir again");
   EXPECT_EQ(2, r.status);
   EXPECT_THAT(r.err, HasSubstr("--start: the network is a snapshot at time 25"));

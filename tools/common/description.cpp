@@ -211,6 +211,7 @@ bool read_description(fio::Unit unit, NetworkValues& net) {
   read_vector_list(unit, ncomp, 2, "export", "export", net.exports);
   read_vector_list(unit, ncomp, 2, "respiration", "respiration", net.respirations);
   read_matrix_list(unit, ncomp, net.exchange);
+  net.end_line = line(unit);
   return true;
 }
 

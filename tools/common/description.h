@@ -23,7 +23,8 @@ struct NetworkValues {
   float time = 0;
   Vector biomass, inputs, exports, respirations;
   Matrix exchange;  // exchange(i,j): flow from i to j
-  int line = 0;     // line of the title record
+  int line = 0;      // line of the title record
+  int end_line = 0;  // line of the description's last record
 
   // Returns the title without its trailing blanks.
   std::string title() const;

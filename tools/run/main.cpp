@@ -76,11 +76,6 @@ struct Options {
 };
 
 // The description picked from the network file, and where it stands.
-struct Chosen {
-  NetworkValues net;
-  int first_line = 0, last_line = 0;
-};
-
 // The directory of a run, claimed while the run lasts by a lock (flock(2))
 // on DIR/.ecodyn-run.lock. ecodyn and the companions inherit the lock, so
 // that it holds while any of them runs; the kernel lets go of it when the
@@ -322,45 +317,46 @@ void remove_earlier_run(const Options& o) {
 
 // Reads every description of the copy of the network file and keeps the
 // one asked for: by --index, by --time (to the three decimals of the counts
-// record), or the last. Returns false after a diagnostic when there is none.
-bool choose(const Options& o, const std::optional<float>& time, Chosen& chosen) {
+// record, or else the nearest within half the spacing of the times, with a
+// warning), or the last. Returns false after a diagnostic when there is none.
+bool choose(const Options& o, const std::optional<float>& time, NetworkValues& chosen) {
   if (!fio::connect(fio::network_file, claim.copy.c_str(), true)) {
     throw Failure("cannot read " + claim.copy + ": " + reason(errno));
   }
   fio::set_file_name(fio::network_file, o.network.c_str());
-  const ecodyn::tools::Diagnostics diagnostics(o.network);
-  const long long wanted_time = time ? std::llround(*time * 1000.0) : 0;
+  ecodyn::tools::Diagnostics diagnostics(o.network);
   static NetworkValues net;
+  static ecodyn::tools::Choice choice(o.index, time ? std::optional<double>(*time) : std::nullopt);
   int count = 0;
-  bool found = false;
   try {
     while (ecodyn::tools::read_description(fio::network_file, net)) {
       stop_if_signalled();  // a file of many snapshots takes a while
-      ++count;
-      const bool wanted = o.index > 0 ? o.index == count
-                          : time      ? std::llround(net.time * 1000.0) == wanted_time
-                                      : true;
-      if (wanted) {
-        chosen.net = net;
-        chosen.first_line = net.line;
-        chosen.last_line = fio::records_read(fio::network_file);
-        found = true;
-      }
+      choice.offer(++count, net);
     }
     const int last = fio::records_read(fio::network_file);
     if (count == 0) throw InputError(last, "the file holds no network description");
-    if (!found) {
+    if (choice.chosen() == nullptr) {
       const std::string held = "the file holds " + std::to_string(count) +
                                " network description" + (count == 1 ? "" : "s");
       throw InputError(last, held + (o.index > 0 ? "; there is no description " +
                                                        std::to_string(o.index)
-                                                 : "; none is at time " + o.time));
+                                                 : "; none is at time " + o.time +
+                                                       " or within half the spacing of their "
+                                                       "times"));
     }
   } catch (const InputError& e) {
     diagnostics.error(e.line(), e.what());
     return false;
   }
   fio::close(fio::network_file);
+  chosen = *choice.chosen();
+  if (choice.nearest()) {
+    char at[32];
+    std::snprintf(at, sizeof at, "%.3f", static_cast<double>(chosen.time));
+    diagnostics.warn("", chosen.line,
+                     "no description is at time " + o.time + "; the nearest, at " + at +
+                         ", is taken");
+  }
   return true;
 }
 
@@ -525,6 +521,20 @@ class Progress {
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), drawn_{};
 };
 
+// Passes on to standard error what a user must not miss in the transcript:
+// a network that is not balanced does not rest at its own steady state, and
+// the run shows it settling as well as any response to the changes.
+void pass_on(const std::string& line) {
+  static bool told = false;
+  if (told || line != " INPUT NETWORK IS NOT BALANCED TO YOUR SPECIFICATIONS.") return;
+  told = true;
+  complain("ecodyn:" + line);
+  complain(
+      "note: the network is not at rest under any model type; the run shows it settling as well "
+      "as the response to the changes (the comparison of throughputs is in the transcript; "
+      "ecodyn-export --network of a snapshot of a type 2 run gives a balanced network)");
+}
+
 // Copies ecodyn's terminal output from the pipe into the transcript, line
 // by line into the progress display, and keeps its last lines. Returns 0,
 // or the reason the transcript could not be written.
@@ -549,6 +559,7 @@ int keep_transcript(int from, FILE* transcript, Progress& progress, std::deque<s
         continue;
       }
       progress.line(line);
+      pass_on(line);
       keep();
     }
   }
@@ -579,9 +590,8 @@ int run_scenario(Options& o) {
   stop_if_signalled();
   check_directory(o);
   copy_input(input, o.network, (dir / copy_name).string());
-  Chosen chosen;
-  if (!choose(o, time, chosen)) return exit_failure;
-  const NetworkValues& net = chosen.net;
+  static NetworkValues net;
+  if (!choose(o, time, net)) return exit_failure;
   const bool restart = net.mtype > 0;
 
   std::vector<std::string> names{""};
@@ -618,7 +628,7 @@ int run_scenario(Options& o) {
     cycle.followed = {1, 2, 3, 4, 5, 6, 7};
   }
 
-  const std::string description = copy_lines(claim.copy, chosen.first_line, chosen.last_line);
+  const std::string description = copy_lines(claim.copy, net.line, net.end_line);
   claim.drop_copy();
   if (o.force) remove_earlier_run(o);
   std::string network;
