@@ -6,6 +6,7 @@
 #include <cmath>
 #include <csignal>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "support/records.h"
@@ -228,6 +229,138 @@ TEST_F(Results, PlotInterruptedWhileDrawing) {
   EXPECT_EQ("ecodyn-plot: pic.png is not written\n", err);
   for (const auto& e : fs::directory_iterator(dir.path()))
     EXPECT_THAT(e.path().filename().string(), Not(HasSubstr("pic.png")));
+}
+
+// One cycle of a report as ecodyn lists it: the title, the count, the
+// names, and a table of every compartment with one row.
+std::string report_cycle(const std::string& title, const std::vector<std::string>& names) {
+  std::string s = title_line(title) + " NUMBER OF COMPARTMENTS IS" +
+                  num(static_cast<int>(names.size()), 4) + "\n LIVING COMPARTMENTS\n\n";
+  std::string head = "    TIME", row = right(".000", 10);
+  for (int i = 1; i <= static_cast<int>(names.size()); ++i) {
+    s.append(" ").append(num(i, 2)).append("  ").append(names[i - 1]).append("\n");
+    head += num(i, i == 1 ? 9 : 10);
+    row += right(".100E+01", 10);
+  }
+  return s + "\n" + head + "\n" + row + "\n";
+}
+const std::string one_row = right(".000", 10) + right(".100E+01", 10);
+
+// The files of a directory with their contents; a link as "-> TARGET", a
+// pipe as "|".
+std::map<std::string, std::string> files_in(const std::string& dir) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    out[e.path().filename().string()] = e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string()
+                                        : e.is_fifo()  ? "|"
+                                                       : read_file(e.path().string());
+  }
+  return out;
+}
+
+// A fault and how the program meets it now: the command (sh, in the scratch
+// directory, $P the program), its status and standard error, and the files
+// it makes or changes with what they must hold. Standard output must stay
+// empty, every other file byte for byte as it was, and no other appear.
+struct Fault {
+  std::string command;
+  int status;
+  std::string err;
+  std::map<std::string, Matcher<const std::string&>> made = {};
+};
+
+void check_faults(const std::string& dir, const std::string& program,
+                  const std::vector<Fault>& faults) {
+  for (const Fault& f : faults) {
+    SCOPED_TRACE(f.command);
+    std::map<std::string, std::string> before = files_in(dir);
+    const auto [status, err] = shell(dir, "P='" + program + "'; { " + f.command + "; } >.stdout");
+    EXPECT_EQ(f.status, status);
+    EXPECT_EQ(f.err, err);
+    EXPECT_EQ("", read_file(dir + "/.stdout"));
+    fs::remove(dir + "/.stdout");
+    std::map<std::string, std::string> after = files_in(dir);
+    for (const auto& [name, matcher] : f.made) {
+      EXPECT_THAT(after[name], matcher) << name;
+      if (!before.contains(name)) fs::remove(dir + "/" + name);
+      before.erase(name);
+      after.erase(name);
+    }
+    std::set<std::string> changed;
+    for (const auto& [name, text] : before)
+      if (!after.contains(name) || after[name] != text) changed.insert(name);
+    for (const auto& [name, text] : after)
+      if (!before.contains(name)) changed.insert(name);
+    EXPECT_THAT(changed, testing::IsEmpty());
+  }
+}
+
+#ifdef __SANITIZE_ADDRESS__
+const std::string memory_limit = "";  // the sanitizer's shadow memory is virtual
+#else
+const std::string memory_limit = "ulimit -v 50000; ";
+#endif
+
+// Every input is read once, as a stream, in bounded memory; no output
+// replaces an input; every failure is named.
+TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
+  ScratchDir dir;
+  write_file("one.8", report_cycle("ONE", {"ALGAE"}));
+  fs::create_symlink("one.8", "link.8");
+  write_file("empty.8", "");
+  write_file("fort.18", read_file(examples_dir + "results/oyster_reef.snapshots"));
+  const std::string snapshots_csv = read_file(examples_dir + "results/oyster_reef.snapshots.csv");
+  const std::string one = report_cycle("ONE", {"ALGAE"});
+  const std::string one_csv = "cycle,time,1 ALGAE\r\n1,0.000,0.100E+01\r\n";
+  const std::size_t listing = one.find("\n LIVING");  // the lines before it are read, not used
+  write_file("long4096.8", one.substr(0, listing) + "\n" + std::string(4096, 'x') + one.substr(listing));
+  write_file("long4097.8", one.substr(0, listing) + "\n" + std::string(4097, 'x') + one.substr(listing));
+  write_file("name25.8", report_cycle("N", {std::string(25, 'N')}));
+  write_file("name26.8", report_cycle("N", {std::string(26, 'N')}));
+  std::string many;
+  for (int c = 0; c < 1429; ++c) {  // 7 new columns each
+    std::vector<std::string> names;
+    for (int k = 0; k < 7; ++k) names.push_back(std::to_string(c * 7 + k) + "C");
+    many += report_cycle("MANY", names);
+  }
+  write_file("many.8", many);
+  const std::string endless_rows = "{ cat one.8; yes '" + one_row + "'; } | ";
+  check_faults(dir.path(), csv_tool, {
+      {"$P one.8 -o one.8", 2, "ecodyn-csv: cannot write one.8: it is the input one.8\n"},
+      {"$P one.8 --events one.8", 2, "ecodyn-csv: cannot write one.8: it is the input one.8\n"},
+      {"$P --snapshots fort.18 -o fort.18", 2,
+       "ecodyn-csv: cannot write fort.18: it is the input fort.18\n"},
+      {"$P link.8 -o one.8", 2, "ecodyn-csv: cannot write one.8: it is the input link.8\n"},
+      {"$P one.8 --events link.8", 2, "ecodyn-csv: cannot write link.8: it is the input one.8\n"},
+      {"$P empty.8 -o out.csv", 2, "ecodyn-csv: empty.8: the file is empty\n"},
+      {"$P --snapshots /dev/null", 2, "ecodyn-csv: /dev/null: the file is empty\n"},
+      {"cat fort.18 | $P --snapshots /dev/stdin > s.csv", 0, "", {{"s.csv", snapshots_csv}}},
+      {"mkfifo f && { cat fort.18 > f & } && timeout 10 $P --snapshots f > s.csv; rm f", 0, "",
+       {{"s.csv", snapshots_csv}}},
+      {"timeout 10 $P /dev/zero", 2,
+       "ecodyn-csv: /dev/zero, line 1: a line longer than 4096 characters: not an ecodyn report\n"},
+      {"$P long4096.8 > l.csv", 0, "", {{"l.csv", one_csv}}},
+      {"$P long4097.8", 2,
+       "ecodyn-csv: long4097.8, line 4: a line longer than 4096 characters: not an ecodyn report\n"},
+      {"$P name25.8 > n.csv", 0, "", {{"n.csv", StartsWith("cycle,time,1 " + std::string(25, 'N') + "\r\n")}}},
+      {"$P name26.8", 2,
+       "ecodyn-csv: name26.8, line 8: compartment 1 is not among the compartments listed for cycle 1\n"},
+      {"$P many.8", 2,
+       "ecodyn-csv: many.8, line 21421: the cycles tabulate more than 10000 different columns, too "
+       "many for one table: --long writes one record per compartment\n"},
+      // A large report through a pipe, in a few megabytes.
+      {memory_limit + "{ cat one.8; yes '" + one_row + "' | head -n 300000; } | $P /dev/stdin > big.csv",
+       0, "", {{"big.csv", testing::SizeIs(one_csv.size() + 300000 * 19)}}},
+      {endless_rows + "timeout -s KILL 10 $P /dev/stdin -o out.csv & sleep 0.5; kill -TERM $!; wait $! 2>/dev/null",
+       128 + SIGTERM, ""},
+      {"$P one.8 > /dev/full", 2, "ecodyn-csv: cannot write standard output: No space left on device\n"},
+      {"$P --version > /dev/full", 2,
+       "ecodyn-csv: cannot write standard output: No space left on device\n"},
+      {"TMPDIR=/nonexistent $P one.8", 2,
+       "ecodyn-csv: cannot write a temporary file in /nonexistent: No such file or directory\n"},
+      {"(ulimit -f 1; TMPDIR=. $P many.8 --long)", 2,
+       "ecodyn-csv: cannot write a temporary file in .: File too large\n"},
+  });
 }
 
 RunResult run_export(const std::string& dir, const std::string& args) {
