@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "csv/csv.h"
+#include "plot/script.h"
 #include "support/records.h"
 #include "support/scratch.h"
 
@@ -236,15 +238,15 @@ TEST_F(Results, PlotInterruptedWhileDrawing) {
 std::string report_cycle(const std::string& title, const std::vector<std::string>& names) {
   std::string s = title_line(title) + " NUMBER OF COMPARTMENTS IS" +
                   num(static_cast<int>(names.size()), 4) + "\n LIVING COMPARTMENTS\n\n";
-  std::string head = "    TIME", row = right(".000", 10);
+  std::string head = "    TIME", values;
   for (int i = 1; i <= static_cast<int>(names.size()); ++i) {
     s.append(" ").append(num(i, 2)).append("  ").append(names[i - 1]).append("\n");
     head += num(i, i == 1 ? 9 : 10);
-    row += right(".100E+01", 10);
+    values += right(".100E+01", 10);
   }
-  return s + "\n" + head + "\n" + row + "\n";
+  return s + "\n" + head + "\n" + right(".000", 10) + values + "\n" + right("1.000", 10) + values + "\n";
 }
-const std::string one_row = right(".000", 10) + right(".100E+01", 10);
+const std::string one_row = right("2.000", 10) + right(".100E+01", 10);
 
 // The files of a directory with their contents; a link as "-> TARGET", a
 // pipe as "|".
@@ -311,7 +313,7 @@ TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
   write_file("fort.18", read_file(examples_dir + "results/oyster_reef.snapshots"));
   const std::string snapshots_csv = read_file(examples_dir + "results/oyster_reef.snapshots.csv");
   const std::string one = report_cycle("ONE", {"ALGAE"});
-  const std::string one_csv = "cycle,time,1 ALGAE\r\n1,0.000,0.100E+01\r\n";
+  const std::string one_csv = "cycle,time,1 ALGAE\r\n1,0.000,0.100E+01\r\n1,1.000,0.100E+01\r\n";
   const std::size_t listing = one.find("\n LIVING");  // the lines before it are read, not used
   write_file("long4096.8", one.substr(0, listing) + "\n" + std::string(4096, 'x') + one.substr(listing));
   write_file("long4097.8", one.substr(0, listing) + "\n" + std::string(4097, 'x') + one.substr(listing));
@@ -346,7 +348,7 @@ TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
       {"$P name26.8", 2,
        "ecodyn-csv: name26.8, line 8: compartment 1 is not among the compartments listed for cycle 1\n"},
       {"$P many.8", 2,
-       "ecodyn-csv: many.8, line 21421: the cycles tabulate more than 10000 different columns, too "
+       "ecodyn-csv: many.8, line 22849: the cycles tabulate more than 10000 different columns, too "
        "many for one table: --long writes one record per compartment\n"},
       // A large report through a pipe, in a few megabytes.
       {memory_limit + "{ cat one.8; yes '" + one_row + "' | head -n 300000; } | $P /dev/stdin > big.csv",
@@ -361,6 +363,75 @@ TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
       {"(ulimit -f 1; TMPDIR=. $P many.8 --long)", 2,
        "ecodyn-csv: cannot write a temporary file in .: File too large\n"},
   });
+}
+
+// Names and file names reach gnuplot only as data; no output replaces an
+// input or a link; a report of many cycles fails before gnuplot runs.
+TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
+  ScratchDir dir;
+  const std::string one = report_cycle("ONE", {"ALGAE"});
+  for (const char* f : {"one.8", "report.svg", "r\nsystem \"touch MARKER\"\n#.8"}) write_file(f, one);
+  fs::create_symlink("one.8", "link.8");
+  write_file("target.svg", "old");
+  fs::create_symlink("target.svg", "link.svg");
+  write_file("empty.8", "");
+  // Quotes doubled, backquotes, Latin-1 and control characters.
+  write_file("odd.8", report_cycle("It''s `touch MARKER` \x01 T\xe4st",
+                                   {"Filter ''Feeders", "caf\xc3\xa9 \x1b", "`touch MARKER`"}));
+  std::string panels;
+  for (int c = 0; c < 41; ++c) panels += report_cycle("P", {"ALGAE"});
+  write_file("41.8", panels);
+  for (int c = 41; c < 101; ++c) panels += report_cycle("P", {"ALGAE"});
+  write_file("101.8", panels);
+  const Matcher<const std::string&> svg = StartsWith("<?xml");
+  const std::string replacement = "\xef\xbf\xbd";
+  check_faults(dir.path(), plot_tool, {
+      {"$P 'r\nsystem \"touch MARKER\"\n#.8' -o r.svg", 0, "", {{"r.svg", svg}}},
+      {"$P one.8 -o 'p\nsystem \"touch MARKER\"\n#.svg'", 0, "",
+       {{"p\nsystem \"touch MARKER\"\n#.svg", svg}}},
+      {"$P odd.8 -o odd.svg && xmllint --noout odd.svg", 0, "",
+       {{"odd.svg", AllOf(HasSubstr("It''s `touch MARKER` " + replacement + " T\xc3\xa4st"),
+                          HasSubstr(">Filter ''Feeders<"), HasSubstr(">caf\xc3\xa9 " + replacement + "<"),
+                          HasSubstr(">`touch MARKER`<"))}}},
+      {"$P report.svg -o report.svg", 2, "ecodyn-plot: cannot write report.svg: it is the input report.svg\n"},
+      {"$P one.8 -o p.svg --script one.8", 2, "ecodyn-plot: cannot write one.8: it is the input one.8\n"},
+      {"$P one.8 -o p.svg --script link.8", 2, "ecodyn-plot: cannot write link.8: it is the input one.8\n"},
+      {"$P link.8 -o p.svg --script one.8", 2, "ecodyn-plot: cannot write one.8: it is the input link.8\n"},
+      {"$P one.8 -o link.svg", 0, "", {{"target.svg", svg}}},
+      {"$P empty.8 -o p.svg", 2, "ecodyn-plot: empty.8: the file is empty\n"},
+      {"timeout 10 $P /dev/zero -o p.svg", 2,
+       "ecodyn-plot: /dev/zero, line 1: a line longer than 4096 characters: not an ecodyn report\n"},
+      {"{ cat one.8; yes '" + one_row + "'; } | timeout -s KILL 10 $P /dev/stdin -o p.svg & "
+       "sleep 0.5; kill -TERM $!; wait $! 2>/dev/null", 128 + SIGTERM, ""},
+      {"$P 41.8 -o p.svg", 0, "", {{"p.svg", HasSubstr(" width=\"900\" height=\"20000\"")}}},
+      {"timeout 10 $P 101.8 -o p.svg", 2,
+       "ecodyn-plot: 101.8, line 1001: more than 100 tables to draw, the most one picture holds: "
+       "choose one with --cycle\n"},
+  });
+}
+
+// Texts as gnuplot strings and as they can be shown; snapshot values as CSV.
+TEST(Texts, GnuplotStringsShownTextsAndSevenDigits) {
+  const std::pair<std::string, std::string> quoted[] = {
+      {"Fish (small), 1-2/3.x:y;z_w+", "\"Fish (small), 1-2/3.x:y;z_w+\""},
+      {"'1\"2`3\\4\n5$6@7#", "\"\\00471\\00422\\1403\\1344\\00125\\00446\\1007\\0043\""},
+      {"\xc3\xa4", "\"\\303\\244\""},
+  };
+  for (const auto& [text, gnuplot] : quoted) EXPECT_EQ(gnuplot, ecodyn::plot::quoted(text));
+  const std::string fffd = "\xef\xbf\xbd";
+  const std::pair<std::string, std::string> shown[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x90\x9f", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x90\x9f"},
+      {"T\xe4st \xff", "T\xc3\xa4st \xc3\xbf"},                                 // Latin-1
+      {std::string("a\0b\r\x1b\x7f", 6) + "\xc2\x85\x85", "a" + fffd + "b" + fffd + fffd + fffd + fffd + fffd},
+      {"\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82", // overlong, surrogate, beyond U+10FFFF, cut
+       "\xc3\x80\xc2\xaf \xc3\xad\xc2\xa0" + fffd + " \xc3\xb4" + fffd + fffd + fffd + " \xc3\xa2" + fffd},
+  };
+  for (const auto& [text, out] : shown) EXPECT_EQ(out, ecodyn::plot::shown(text));
+  const std::pair<float, std::string> values[] = {
+      {500.0f, "0.5000000E+03"}, {-0.00125f, "-0.1250000E-02"}, {0.0f, "0.0000000E+00"},
+      {INFINITY, "Inf"}, {-INFINITY, "-Inf"}, {NAN, "NaN"},
+  };
+  for (const auto& [v, text] : values) EXPECT_EQ(text, ecodyn::csv::seven_digits(v));
 }
 
 RunResult run_export(const std::string& dir, const std::string& args) {
