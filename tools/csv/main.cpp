@@ -58,8 +58,12 @@ record has biomass zero); the first column counts the snapshots.
 --events writes the extinctions of the report to a second file:
 cycle,time,compartment,name.
 
-Any error leaves no output (an existing output file is kept as it was).
-Exit status: 0 when the tables were written, 2 otherwise.)";
+The input is read once, as a stream (a pipe will do), in bounded memory; the
+records wait in a temporary file in TMPDIR (default /tmp) until it is read
+whole. An empty input, a report line longer than 4096 characters, a wide
+table of more than 10000 columns, and an output that is the input are
+refused. Any error leaves no output (an existing output file is kept as it
+was). Exit status: 0 when the tables were written, 2 otherwise.)";
 
 // Reads every description of a snapshot (or network) file, read as ecodyn
 // reads it back, and hands it to the tables as a cycle of one row: the

@@ -33,15 +33,19 @@ constexpr const char* description =
 constexpr const char* footer =
     R"(
 The format follows the name of the picture: .svg, .png or .pdf. The default
-size is 900 by 500 pixels per panel (PDF: 9 by 5 inches per panel); --size
-sets the size of the whole picture. The biomass axis is logarithmic when the
-biomasses drawn span more than three decades (--log and --linear decide
-instead). A compartment tabulated twice is drawn once.
+size is 900 by 500 pixels per panel (PDF: 9 by 5 inches per panel), at most
+20000 high; --size sets the size of the whole picture, of at most 100 panels.
+The biomass axis is logarithmic when the biomasses drawn span more than three
+decades (--log and --linear decide instead). A compartment tabulated twice is
+drawn once. Bytes of a title or name that are not valid UTF-8 are read as
+Latin-1; a control character is shown as U+FFFD.
 
 gnuplot (Debian package gnuplot-nox) draws the picture from a script that
 holds the tables; --script keeps that script, to restyle the picture and
 draw it again with "gnuplot SCRIPT". The picture appears only when gnuplot
-has finished it; on any error an existing picture is kept as it was.
+has finished it; on any error an existing picture is kept as it was. The
+report is read once, as a stream (a pipe will do), in bounded memory; the
+script waits in a temporary file in TMPDIR (default /tmp).
 
 Exit status: 0 when the picture was drawn, 2 otherwise.)";
 
