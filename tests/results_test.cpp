@@ -195,16 +195,21 @@ TEST_F(Results, PlotsOfABundledExampleAndOfTwoCycles) {
   ASSERT_EQ(0, tool(plot_tool, "fort.8 -o chain.png --script chain.gp").status);
   EXPECT_EQ(std::make_pair(900, 500), png_size(read_file(dir.file("chain.png"))));
   EXPECT_THAT(read_file(dir.file("chain.gp")), HasSubstr("\nset logscale y\n"));
-  ASSERT_EQ(0, tool(plot_tool, "-o small.png --size 640x480 --linear --relative").status);
+  ASSERT_EQ(0, tool(plot_tool, "-o small.png --size 640x480 --linear --relative --script small.gp").status);
   EXPECT_EQ(std::make_pair(640, 480), png_size(read_file(dir.file("small.png"))));
+  EXPECT_THAT(read_file(dir.file("small.gp")), AllOf(HasSubstr("\n0.000 1 1 1 1\n"), Not(HasSubstr("logscale"))));
 
   run_ecodyn_on(two_networks(), answers);
   // One panel per cycle; POOLS alone spans a factor of two: linear.
-  ASSERT_EQ(0, tool(plot_tool, "-o both.png").status);
+  ASSERT_EQ(0, tool(plot_tool, "-o both.png --script both.gp").status);
   EXPECT_EQ(std::make_pair(900, 1000), png_size(read_file(dir.file("both.png"))));
+  EXPECT_THAT(read_file(dir.file("both.gp")),
+              HasSubstr("\n# time | 8 DOC | 3 FISH, SMALL | 1 ALGAE | 7 DETRITUS | 4 GULLS \"LARGE\"\n"));
   ASSERT_EQ(0, tool(plot_tool, "--cycle 2 -o pools.pdf --script pools.gp").status);
   EXPECT_EQ("%PDF", read_file(dir.file("pools.pdf")).substr(0, 4));
   EXPECT_THAT(read_file(dir.file("pools.gp")), Not(HasSubstr("logscale")));
+  ASSERT_EQ(0, tool(plot_tool, "--cycle 2 --log -o pools.svg --script pools.gp").status);
+  EXPECT_THAT(read_file(dir.file("pools.gp")), HasSubstr("\nset logscale y\n"));
 
   EXPECT_EQ(std::make_pair(
                 2, std::string("ecodyn-plot: gnuplot draws the pictures and is not installed: install the "
@@ -318,7 +323,15 @@ TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
   write_file("long4096.8", one.substr(0, listing) + "\n" + std::string(4096, 'x') + one.substr(listing));
   write_file("long4097.8", one.substr(0, listing) + "\n" + std::string(4097, 'x') + one.substr(listing));
   write_file("name25.8", report_cycle("N", {std::string(25, 'N')}));
-  write_file("name26.8", report_cycle("N", {std::string(26, 'N')}));
+  write_file("name26.8", report_cycle("N", {"A", std::string(26, 'N')}));
+  // Line ends CRLF; a time of six digits and a value of asterisks.
+  std::string crlf;
+  for (const char c : one + "100000.000  .100E+01\n     3.000**********\n")
+    crlf += c == '\n' ? "\r\n" : std::string(1, c);
+  write_file("crlf.8", crlf);
+  write_file("cut.8", one.substr(0, one.find(right(".000", 10))) + one);
+  write_file("wide.8", one + right("2.000", 10) + ".100E+01  .100E+01\n");
+  write_file("notice.8", one + " SPECIES  1 WENT EXTINCT AT T =     10.0001\n");
   std::string many;
   for (int c = 0; c < 1429; ++c) {  // 7 new columns each
     std::vector<std::string> names;
@@ -346,7 +359,12 @@ TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
        "ecodyn-csv: long4097.8, line 4: a line longer than 4096 characters: not an ecodyn report\n"},
       {"$P name25.8 > n.csv", 0, "", {{"n.csv", StartsWith("cycle,time,1 " + std::string(25, 'N') + "\r\n")}}},
       {"$P name26.8", 2,
-       "ecodyn-csv: name26.8, line 8: compartment 1 is not among the compartments listed for cycle 1\n"},
+       "ecodyn-csv: name26.8, line 9: compartment 2 is not among the compartments listed for cycle 1\n"},
+      {"$P crlf.8 > c.csv", 0, "", {{"c.csv", one_csv + "1,100000.000,0.100E+01\r\n1,3.000,\r\n"}}},
+      {"$P cut.8", 2, "ecodyn-csv: cut.8, line 8: the table has a head but no rows: the table is cut short\n"},
+      {"$P wide.8", 2,
+       "ecodyn-csv: wide.8, line 11: the table row holds more than the 1 values of its head\n"},
+      {"$P notice.8", 2, "ecodyn-csv: notice.8, line 11: unreadable extinction notice\n"},
       {"$P many.8", 2,
        "ecodyn-csv: many.8, line 22849: the cycles tabulate more than 10000 different columns, too "
        "many for one table: --long writes one record per compartment\n"},
@@ -360,7 +378,7 @@ TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
        "ecodyn-csv: cannot write standard output: No space left on device\n"},
       {"TMPDIR=/nonexistent $P one.8", 2,
        "ecodyn-csv: cannot write a temporary file in /nonexistent: No such file or directory\n"},
-      {"(ulimit -f 1; TMPDIR=. $P many.8 --long)", 2,
+      {endless_rows + "(ulimit -f 1; TMPDIR=. timeout -s KILL 10 $P /dev/stdin)", 2,
        "ecodyn-csv: cannot write a temporary file in .: File too large\n"},
   });
 }
@@ -401,8 +419,11 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
       {"$P empty.8 -o p.svg", 2, "ecodyn-plot: empty.8: the file is empty\n"},
       {"timeout 10 $P /dev/zero -o p.svg", 2,
        "ecodyn-plot: /dev/zero, line 1: a line longer than 4096 characters: not an ecodyn report\n"},
-      {"{ cat one.8; yes '" + one_row + "'; } | timeout -s KILL 10 $P /dev/stdin -o p.svg & "
+      // The signal comes while the read waits for the pipe.
+      {"{ cat one.8; sleep 5; } | timeout -s KILL 3 $P /dev/stdin -o p.svg & "
        "sleep 0.5; kill -TERM $!; wait $! 2>/dev/null", 128 + SIGTERM, ""},
+      {"$P one.8 -o p.svg --size 99x100", 2,
+       "ecodyn-plot: --size 99x100: give width and height in pixels, 100 to 20000, as 1200x800\n"},
       {"$P 41.8 -o p.svg", 0, "", {{"p.svg", HasSubstr(" width=\"900\" height=\"20000\"")}}},
       {"timeout 10 $P 101.8 -o p.svg", 2,
        "ecodyn-plot: 101.8, line 1001: more than 100 tables to draw, the most one picture holds: "
