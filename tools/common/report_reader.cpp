@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <system_error>
 
 #include "fio/fio.h"
@@ -300,6 +301,19 @@ void read_report(std::FILE* in, ReportHandler& handler) {
   }
   if (r.line_number == 0) throw InputError(0, "the file is empty");
   r.check_table_ended(r.line_number);
+}
+
+int reading(const std::string& path, const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const InputError& e) {
+    Diagnostics(path).error(e.line(), e.what());
+  } catch (const std::system_error& e) {
+    complain("cannot read " + path + ": " + std::strerror(e.code().value()));
+  } catch (const std::runtime_error& e) {
+    complain(e.what());
+  }
+  return fio::exit_bad_io;
 }
 
 void read_report(const std::string& path, ReportHandler& handler) {

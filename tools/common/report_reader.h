@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,12 @@ void read_report(std::FILE* in, ReportHandler& handler);
 // Reads the report in the file at path (a pipe or a device will do: it is
 // opened and read once) as read_report above.
 void read_report(const std::string& path, ReportHandler& handler);
+
+// Returns what body returns, body reading the file at path; for what it
+// throws, a diagnostic and status 2: an InputError with the file and line,
+// a std::system_error as "cannot read PATH: reason", any other
+// std::runtime_error as it is worded.
+int reading(const std::string& path, const std::function<int()>& body);
 
 // Returns the text of a printed number without its blanks and with a 0
 // before a leading decimal point (".250" -> "0.250", "-.1E+02" ->

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -167,7 +166,7 @@ int write_tables(const Options& o) {
     }
   }
   const char* group = o.snapshots.empty() ? "cycle" : "snapshot";
-  try {
+  return tools::reading(path, [&] {
     tools::Spool body, events;
     csv::Tables tables(group, o.tidy, body, o.events.empty() ? nullptr : &events);
     // The input is read once, as a stream: a pipe will do.
@@ -188,14 +187,7 @@ int write_tables(const Options& o) {
     if (!out.open(o.output)) return exit_failure;
     tables.write_table([&](std::string_view r) { out.put(r); });
     return out.commit() ? fio::exit_normal : exit_failure;
-  } catch (const tools::InputError& e) {
-    tools::Diagnostics(path).error(e.line(), e.what());
-  } catch (const std::system_error& e) {
-    complain("cannot read " + path + ": " + std::strerror(e.code().value()));
-  } catch (const std::runtime_error& e) {
-    complain(e.what());
-  }
-  return exit_failure;
+  });
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
 // ecodyn-plot: draws the time-series tables of an ecodyn report file as a
 // picture (SVG, PNG or PDF) with gnuplot.
 #include <CLI/CLI.hpp>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 
 #include "common/command_line.h"
 #include "common/diagnostics.h"
@@ -53,8 +49,8 @@ Exit status: 0 when the picture was drawn, 2 otherwise.)";
 bool parse_size(const std::string& text, int& width, int& height) {
   int used = 0;
   return std::sscanf(text.c_str(), "%dx%d%n", &width, &height, &used) == 2 &&
-         used == static_cast<int>(text.size()) && width >= 100 && height >= 100 && width <= plot::max_size &&
-         height <= plot::max_size;
+         used == static_cast<int>(text.size()) && width >= 100 && height >= 100 &&
+         width <= plot::max_size && height <= plot::max_size;
 }
 
 // Keeps a copy of the script in a file; false after a diagnostic.
@@ -87,7 +83,7 @@ int draw(const std::string& input, int cycle, const std::string& script_path,
       return exit_failure;
     }
   }
-  try {
+  return tools::reading(input, [&] {
     tools::Spool spool;
     plot::Script script(picture, cycle, spool);
     // The report is read once, as a stream: a pipe will do.
@@ -106,14 +102,7 @@ int draw(const std::string& input, int cycle, const std::string& script_path,
       return exit_failure;
     }
     return fio::exit_normal;
-  } catch (const tools::InputError& e) {
-    tools::Diagnostics(input).error(e.line(), e.what());
-  } catch (const std::system_error& e) {
-    complain("cannot read " + input + ": " + std::strerror(e.code().value()));
-  } catch (const std::runtime_error& e) {
-    complain(e.what());
-  }
-  return exit_failure;
+  });
 }
 
 }  // namespace
