@@ -9,6 +9,7 @@
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/report_reader.h"
@@ -71,6 +72,7 @@ class Script : public tools::ReportHandler {
   // is no table to draw.
   void finish();
 
+ private:
   // Returns the size of the picture: as given, or the default for the
   // panels drawn.
   std::pair<int, int> size() const;
@@ -79,7 +81,6 @@ class Script : public tools::ReportHandler {
   // that a logarithmic axis shows them better.
   bool spans_decades() const { return high_ > 0 && high_ / low_ > 1000.0; }
 
- private:
   // A cycle drawn: its title, the positions of the compartments drawn in
   // its table (each once) with their names, and their values in the first
   // row.
