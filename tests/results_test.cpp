@@ -8,6 +8,8 @@
 #include <map>
 #include <sstream>
 
+#include "csv/csv.h"
+#include "plot/script.h"
 #include "support/records.h"
 #include "support/scratch.h"
 
@@ -192,16 +194,21 @@ TEST_F(Results, PlotsOfABundledExampleAndOfTwoCycles) {
   ASSERT_EQ(0, tool(plot_tool, "fort.8 -o chain.png --script chain.gp").status);
   EXPECT_EQ(std::make_pair(900, 500), png_size(read_file(dir.file("chain.png"))));
   EXPECT_THAT(read_file(dir.file("chain.gp")), HasSubstr("\nset logscale y\n"));
-  ASSERT_EQ(0, tool(plot_tool, "-o small.png --size 640x480 --linear --relative").status);
+  ASSERT_EQ(0, tool(plot_tool, "-o small.png --size 640x480 --linear --relative --script small.gp").status);
   EXPECT_EQ(std::make_pair(640, 480), png_size(read_file(dir.file("small.png"))));
+  EXPECT_THAT(read_file(dir.file("small.gp")), AllOf(HasSubstr("\n0.000 1 1 1 1\n"), Not(HasSubstr("logscale"))));
 
   run_ecodyn_on(two_networks(), answers);
   // One panel per cycle; POOLS alone spans a factor of two: linear.
-  ASSERT_EQ(0, tool(plot_tool, "-o both.png").status);
+  ASSERT_EQ(0, tool(plot_tool, "-o both.png --script both.gp").status);
   EXPECT_EQ(std::make_pair(900, 1000), png_size(read_file(dir.file("both.png"))));
+  EXPECT_THAT(read_file(dir.file("both.gp")),
+              HasSubstr("\n# time | 8 DOC | 3 FISH, SMALL | 1 ALGAE | 7 DETRITUS | 4 GULLS \"LARGE\"\n"));
   ASSERT_EQ(0, tool(plot_tool, "--cycle 2 -o pools.pdf --script pools.gp").status);
   EXPECT_EQ("%PDF", read_file(dir.file("pools.pdf")).substr(0, 4));
   EXPECT_THAT(read_file(dir.file("pools.gp")), Not(HasSubstr("logscale")));
+  ASSERT_EQ(0, tool(plot_tool, "--cycle 2 --log -o pools.svg --script pools.gp").status);
+  EXPECT_THAT(read_file(dir.file("pools.gp")), HasSubstr("\nset logscale y\n"));
 
   EXPECT_EQ(std::make_pair(
                 2, std::string("ecodyn-plot: gnuplot draws the pictures and is not installed: install the "
@@ -228,6 +235,220 @@ TEST_F(Results, PlotInterruptedWhileDrawing) {
   EXPECT_EQ("ecodyn-plot: pic.png is not written\n", err);
   for (const auto& e : fs::directory_iterator(dir.path()))
     EXPECT_THAT(e.path().filename().string(), Not(HasSubstr("pic.png")));
+}
+
+// One cycle of a report as ecodyn lists it: the title, the count, the
+// names, and a table of every compartment with one row.
+std::string report_cycle(const std::string& title, const std::vector<std::string>& names) {
+  std::string s = title_line(title) + " NUMBER OF COMPARTMENTS IS" +
+                  num(static_cast<int>(names.size()), 4) + "\n LIVING COMPARTMENTS\n\n";
+  std::string head = "    TIME", values;
+  for (int i = 1; i <= static_cast<int>(names.size()); ++i) {
+    s.append(" ").append(num(i, 2)).append("  ").append(names[i - 1]).append("\n");
+    head += num(i, i == 1 ? 9 : 10);
+    values += right(".100E+01", 10);
+  }
+  return s + "\n" + head + "\n" + right(".000", 10) + values + "\n" + right("1.000", 10) + values +
+         "\n";
+}
+const std::string one_row = right("2.000", 10) + right(".100E+01", 10);
+
+// The files of a directory with a hash of their contents (a link's: "->
+// TARGET", a pipe's: "|").
+std::map<std::string, std::size_t> files_in(const std::string& dir) {
+  std::map<std::string, std::size_t> out;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    out[e.path().filename().string()] = std::hash<std::string>{}(
+        e.is_symlink() ? "-> " + fs::read_symlink(e.path()).string()
+        : e.is_fifo()  ? "|"
+                       : read_file(e.path().string()));
+  }
+  return out;
+}
+
+// A fault and how the program meets it now: the command (sh, in the scratch
+// directory, $P the program), its status and standard error, and the files
+// it makes or changes with what they must hold. Standard output must stay
+// empty, every other file byte for byte as it was, and no other appear.
+struct Fault {
+  std::string command;
+  int status;
+  std::string err;
+  std::map<std::string, Matcher<const std::string&>> made = {};
+};
+
+void check_faults(const std::string& dir, const std::string& program,
+                  const std::vector<Fault>& faults) {
+  for (const Fault& f : faults) {
+    SCOPED_TRACE(f.command);
+    auto before = files_in(dir);
+    const auto [status, err] = shell(dir, "P='" + program + "'; { " + f.command + "; } >.stdout");
+    EXPECT_EQ(f.status, status);
+    EXPECT_EQ(f.err, err);
+    EXPECT_EQ("", read_file(dir + "/.stdout"));
+    fs::remove(dir + "/.stdout");
+    auto after = files_in(dir);
+    for (const auto& [name, matcher] : f.made) {
+      EXPECT_THAT(read_file(dir + "/" + name), matcher) << name;
+      if (!before.contains(name)) fs::remove(dir + "/" + name);
+      before.erase(name);
+      after.erase(name);
+    }
+    EXPECT_EQ(before, after);
+  }
+}
+
+#ifdef __SANITIZE_ADDRESS__
+const std::string memory_limit = "";  // the sanitizer's shadow memory is virtual
+#else
+const std::string memory_limit = "ulimit -v 50000; ";
+#endif
+
+// Every input is read once, as a stream, in bounded memory; no output
+// replaces an input; every failure is named.
+TEST(CsvFaults, InputsReadOnceInBoundedMemoryNeverReplacedFailuresNamed) {
+  ScratchDir dir;
+  const std::string one = report_cycle("ONE", {"ALGAE"});
+  write_file("one.8", one);
+  fs::create_symlink("one.8", "link.8");
+  write_file("empty.8", "");
+  write_file("fort.18", read_file(examples_dir + "results/oyster_reef.snapshots"));
+  const std::string snapshots_csv = read_file(examples_dir + "results/oyster_reef.snapshots.csv");
+  const std::string one_csv = "cycle,time,1 ALGAE\r\n1,0.000,0.100E+01\r\n1,1.000,0.100E+01\r\n";
+  const std::size_t listing = one.find("\n LIVING");  // the lines before it are read, not used
+  write_file("long4096.8", one.substr(0, listing) + "\n" + std::string(4096, 'x') + one.substr(listing));
+  write_file("long4097.8", one.substr(0, listing) + "\n" + std::string(4097, 'x') + one.substr(listing));
+  write_file("name25.8", report_cycle("N", {std::string(25, 'N')}));
+  write_file("name26.8", report_cycle("N", {"A", std::string(26, 'N')}));
+  // Line ends CRLF; a time of six digits and a value of asterisks.
+  std::string crlf;
+  for (const char c : one + "100000.000  .100E+01\n     3.000**********\n")
+    crlf += c == '\n' ? "\r\n" : std::string(1, c);
+  write_file("crlf.8", crlf);
+  write_file("cut.8", one.substr(0, one.find(right(".000", 10))) + one);
+  write_file("wide.8", one + right("2.000", 10) + ".100E+01  .100E+01\n");
+  write_file("notice.8", one + " SPECIES  1 WENT EXTINCT AT T =     10.0001\n");
+  std::string many;
+  for (int c = 0; c < 1429; ++c) {  // 7 new columns each
+    std::vector<std::string> names;
+    for (int k = 0; k < 7; ++k) names.push_back(std::to_string(c * 7 + k) + "C");
+    many += report_cycle("MANY", names);
+  }
+  write_file("many.8", many);
+  const std::string endless_rows = "{ cat one.8; yes '" + one_row + "'; } | ";
+  check_faults(dir.path(), csv_tool, {
+      {"$P one.8 -o one.8", 2, "ecodyn-csv: cannot write one.8: it is the input one.8\n"},
+      {"$P one.8 --events one.8", 2, "ecodyn-csv: cannot write one.8: it is the input one.8\n"},
+      {"$P --snapshots fort.18 -o fort.18", 2,
+       "ecodyn-csv: cannot write fort.18: it is the input fort.18\n"},
+      {"$P link.8 -o one.8", 2, "ecodyn-csv: cannot write one.8: it is the input link.8\n"},
+      {"$P one.8 --events link.8", 2, "ecodyn-csv: cannot write link.8: it is the input one.8\n"},
+      {"$P empty.8 -o out.csv", 2, "ecodyn-csv: empty.8: the file is empty\n"},
+      {"$P --snapshots /dev/null", 2, "ecodyn-csv: /dev/null: the file is empty\n"},
+      {"cat fort.18 | $P --snapshots /dev/stdin > s.csv", 0, "", {{"s.csv", snapshots_csv}}},
+      {"mkfifo f && { cat fort.18 > f & } && timeout 10 $P --snapshots f > s.csv; rm f", 0, "",
+       {{"s.csv", snapshots_csv}}},
+      {"timeout 10 $P /dev/zero", 2,
+       "ecodyn-csv: /dev/zero, line 1: a line longer than 4096 characters: not an ecodyn report\n"},
+      {"$P long4096.8 > l.csv", 0, "", {{"l.csv", one_csv}}},
+      {"$P long4097.8", 2,
+       "ecodyn-csv: long4097.8, line 4: a line longer than 4096 characters: not an ecodyn report\n"},
+      {"$P name25.8 > n.csv", 0, "", {{"n.csv", StartsWith("cycle,time,1 " + std::string(25, 'N') + "\r\n")}}},
+      {"$P name26.8", 2,
+       "ecodyn-csv: name26.8, line 9: compartment 2 is not among the compartments listed for cycle 1\n"},
+      {"$P crlf.8 > c.csv", 0, "", {{"c.csv", one_csv + "1,100000.000,0.100E+01\r\n1,3.000,\r\n"}}},
+      {"$P cut.8", 2, "ecodyn-csv: cut.8, line 8: the table has a head but no rows: the table is cut short\n"},
+      {"$P wide.8", 2,
+       "ecodyn-csv: wide.8, line 11: the table row holds more than the 1 values of its head\n"},
+      {"$P notice.8", 2, "ecodyn-csv: notice.8, line 11: unreadable extinction notice\n"},
+      {"$P many.8", 2,
+       "ecodyn-csv: many.8, line 22849: the cycles tabulate more than 10000 different columns, too "
+       "many for one table: --long writes one record per compartment\n"},
+      // A large report through a pipe, in a few megabytes.
+      {memory_limit + "{ cat one.8; yes '" + one_row + "' | head -n 300000; } | $P /dev/stdin > big.csv",
+       0, "", {{"big.csv", testing::SizeIs(one_csv.size() + 300000 * 19)}}},
+      {endless_rows + "timeout -s KILL 10 $P /dev/stdin -o out.csv & sleep 0.5; kill -TERM $!; wait $! 2>/dev/null",
+       128 + SIGTERM, ""},
+      {"$P one.8 > /dev/full", 2, "ecodyn-csv: cannot write standard output: No space left on device\n"},
+      {"$P --version > /dev/full", 2,
+       "ecodyn-csv: cannot write standard output: No space left on device\n"},
+      {"TMPDIR=/nonexistent $P one.8", 2,
+       "ecodyn-csv: cannot write a temporary file in /nonexistent: No such file or directory\n"},
+      {endless_rows + "(ulimit -f 1; TMPDIR=. timeout -s KILL 10 $P /dev/stdin)", 2,
+       "ecodyn-csv: cannot write a temporary file in .: File too large\n"},
+  });
+}
+
+// Names and file names reach gnuplot only as data; no output replaces an
+// input or a link; a report of many cycles fails before gnuplot runs.
+TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
+  ScratchDir dir;
+  const std::string one = report_cycle("ONE", {"ALGAE"});
+  for (const char* f : {"one.8", "report.svg", "r\nsystem \"touch MARKER\"\n#.8"}) write_file(f, one);
+  fs::create_symlink("one.8", "link.8");
+  write_file("target.svg", "old");
+  fs::create_symlink("target.svg", "link.svg");
+  write_file("empty.8", "");
+  // Quotes doubled, backquotes, Latin-1 and control characters.
+  write_file("odd.8", report_cycle("It''s `touch MARKER` \x01 T\xe4st",
+                                   {"Filter ''Feeders", "caf\xc3\xa9 \x1b", "`touch MARKER`"}));
+  std::string panels;
+  for (int c = 0; c < 41; ++c) panels += report_cycle("P", {"ALGAE"});
+  write_file("41.8", panels);
+  for (int c = 41; c < 101; ++c) panels += report_cycle("P", {"ALGAE"});
+  write_file("101.8", panels);
+  const Matcher<const std::string&> svg = StartsWith("<?xml");
+  const std::string replacement = "\xef\xbf\xbd";
+  check_faults(dir.path(), plot_tool, {
+      {"$P 'r\nsystem \"touch MARKER\"\n#.8' -o r.svg", 0, "", {{"r.svg", svg}}},
+      {"$P one.8 -o 'p\nsystem \"touch MARKER\"\n#.svg'", 0, "",
+       {{"p\nsystem \"touch MARKER\"\n#.svg", svg}}},
+      {"$P odd.8 -o odd.svg && xmllint --noout odd.svg", 0, "",
+       {{"odd.svg", AllOf(HasSubstr("It''s `touch MARKER` " + replacement + " T\xc3\xa4st"),
+                          HasSubstr(">Filter ''Feeders<"), HasSubstr(">caf\xc3\xa9 " + replacement + "<"),
+                          HasSubstr(">`touch MARKER`<"))}}},
+      {"$P report.svg -o report.svg", 2, "ecodyn-plot: cannot write report.svg: it is the input report.svg\n"},
+      {"$P one.8 -o p.svg --script one.8", 2, "ecodyn-plot: cannot write one.8: it is the input one.8\n"},
+      {"$P one.8 -o p.svg --script link.8", 2, "ecodyn-plot: cannot write link.8: it is the input one.8\n"},
+      {"$P link.8 -o p.svg --script one.8", 2, "ecodyn-plot: cannot write one.8: it is the input link.8\n"},
+      {"$P one.8 -o link.svg", 0, "", {{"target.svg", svg}}},
+      {"$P empty.8 -o p.svg", 2, "ecodyn-plot: empty.8: the file is empty\n"},
+      {"timeout 10 $P /dev/zero -o p.svg", 2,
+       "ecodyn-plot: /dev/zero, line 1: a line longer than 4096 characters: not an ecodyn report\n"},
+      // The signal comes while the read waits for the pipe.
+      {"{ cat one.8; sleep 5; } | timeout -s KILL 3 $P /dev/stdin -o p.svg & "
+       "sleep 0.5; kill -TERM $!; wait $! 2>/dev/null", 128 + SIGTERM, ""},
+      {"$P one.8 -o p.svg --size 99x100", 2,
+       "ecodyn-plot: --size 99x100: give width and height in pixels, 100 to 20000, as 1200x800\n"},
+      {"$P 41.8 -o p.svg", 0, "", {{"p.svg", HasSubstr(" width=\"900\" height=\"20000\"")}}},
+      {"timeout 10 $P 101.8 -o p.svg", 2,
+       "ecodyn-plot: 101.8, line 1001: more than 100 tables to draw, the most one picture holds: "
+       "choose one with --cycle\n"},
+  });
+}
+
+// Texts as gnuplot strings and as they can be shown; snapshot values as CSV.
+TEST(Texts, GnuplotStringsShownTextsAndSevenDigits) {
+  const std::pair<std::string, std::string> quoted[] = {
+      {"Fish (small), 1-2/3.x:y;z_w+", "\"Fish (small), 1-2/3.x:y;z_w+\""},
+      {"'1\"2`3\\4\n5$6@7#", "\"\\00471\\00422\\1403\\1344\\00125\\00446\\1007\\0043\""},
+      {"\xc3\xa4", "\"\\303\\244\""},
+  };
+  for (const auto& [text, gnuplot] : quoted) EXPECT_EQ(gnuplot, ecodyn::plot::quoted(text));
+  const std::string fffd = "\xef\xbf\xbd";
+  const std::pair<std::string, std::string> shown[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x90\x9f", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x90\x9f"},
+      {"T\xe4st \xff", "T\xc3\xa4st \xc3\xbf"},                                 // Latin-1
+      {std::string("a\0b\r\x1b\x7f", 6) + "\xc2\x85\x85", "a" + fffd + "b" + fffd + fffd + fffd + fffd + fffd},
+      {"\xc0\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xe2\x82", // overlong, surrogate, beyond U+10FFFF, cut
+       "\xc3\x80\xc2\xaf \xc3\xad\xc2\xa0" + fffd + " \xc3\xb4" + fffd + fffd + fffd + " \xc3\xa2" + fffd},
+  };
+  for (const auto& [text, out] : shown) EXPECT_EQ(out, ecodyn::plot::shown(text));
+  const std::pair<float, std::string> values[] = {
+      {500.0f, "0.5000000E+03"}, {-0.00125f, "-0.1250000E-02"}, {0.0f, "0.0000000E+00"},
+      {INFINITY, "Inf"}, {-INFINITY, "-Inf"}, {NAN, "NaN"},
+  };
+  for (const auto& [v, text] : values) EXPECT_EQ(text, ecodyn::csv::seven_digits(v));
 }
 
 RunResult run_export(const std::string& dir, const std::string& args) {

@@ -1,9 +1,5 @@
 # Biomass against time from examples/results/oyster_reef.report, drawn by ecodyn-plot.
 # Run it again with: gnuplot SCRIPT (or set outfile = 'name' first).
-if (!exists("outfile")) outfile = 'examples/results/oyster_reef.png'
-set terminal pngcairo size 900,500 font 'Sans,10'
-set termoption noenhanced
-set output outfile
 
 $cycle1 << EOD
 # time | 1 Filter Feeders | 2 Microbiota | 3 Meiofauna | 4 Deposit Feeders | 5 Predators | 6 Deposited Detritus
@@ -110,6 +106,11 @@ $cycle1 << EOD
 200.000 2020 3.6 1e-09 0.422 13 752
 EOD
 
+if (!exists("outfile")) outfile = "examples/results/oyster_reef.png"
+set terminal pngcairo size 900,500 font 'Sans,10'
+set termoption noenhanced
+set output outfile
+
 set xlabel 'time'
 set ylabel 'biomass'
 set logscale y
@@ -119,11 +120,11 @@ set autoscale xfix
 set grid
 set key outside right top
 set style data lines
-set title 'Oyster reef (enaR oyster)'
-plot $cycle1 using 1:2 linewidth 2 title 'Filter Feeders', \
-     $cycle1 using 1:3 linewidth 2 title 'Microbiota', \
-     $cycle1 using 1:4 linewidth 2 title 'Meiofauna', \
-     $cycle1 using 1:5 linewidth 2 title 'Deposit Feeders', \
-     $cycle1 using 1:6 linewidth 2 title 'Predators', \
-     $cycle1 using 1:7 linewidth 2 title 'Deposited Detritus'
+set title "Oyster reef (enaR oyster)"
+plot $cycle1 using 1:2 linewidth 2 title "Filter Feeders", \
+     $cycle1 using 1:3 linewidth 2 title "Microbiota", \
+     $cycle1 using 1:4 linewidth 2 title "Meiofauna", \
+     $cycle1 using 1:5 linewidth 2 title "Deposit Feeders", \
+     $cycle1 using 1:6 linewidth 2 title "Predators", \
+     $cycle1 using 1:7 linewidth 2 title "Deposited Detritus"
 set output

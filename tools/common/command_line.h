@@ -2,7 +2,11 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <functional>
+#include <iostream>
 #include <optional>
 
 #include "fio/fio.h"
@@ -23,7 +27,15 @@ inline std::optional<int> parse_command_line(CLI::App& app, int argc, char** arg
     app.parse(argc, argv);
     if (check) check();
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : fio::exit_bad_io;
+    const int status = app.exit(e) == 0 ? 0 : fio::exit_bad_io;
+    // The help and the version must reach standard output whole.
+    std::cout.flush();
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      std::fprintf(stderr, "%s: cannot write standard output: %s\n", fio::program_name(),
+                   std::strerror(errno ? errno : EIO));
+      return fio::exit_bad_io;
+    }
+    return status;
   }
   return std::nullopt;
 }

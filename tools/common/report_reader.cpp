@@ -6,23 +6,39 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+
+#include "fio/fio.h"
 
 namespace ecodyn::tools {
 namespace {
 
-// Splits a text into lines; a last line without line end is a line. A
-// carriage return before the line end is dropped.
-std::vector<std::string_view> lines_of(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t eol = text.find('\n');
-    std::string_view line = text.substr(0, eol);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (eol == std::string_view::npos) break;
-    text.remove_prefix(eol + 1);
+// Reads the next line of the stream into line, without its line end (and a
+// carriage return before it); false at the end. A last line without line
+// end is a line. number: the line's number, for the error of a line too
+// long.
+bool next_line(std::FILE* in, std::string& line, int number) {
+  line.clear();
+  int c;
+  while ((c = getc_unlocked(in)) != '\n') {
+    if (c == EOF) {
+      if (!std::ferror(in)) break;
+      const int error = errno ? errno : EIO;
+      fio::check_signal();  // a read cut short by a signal is the signal's doing
+      if (error != EINTR) throw std::system_error(error, std::generic_category());
+      std::clearerr(in);
+      continue;
+    }
+    if (line.size() == longest_line)
+      throw InputError(number, "a line longer than " + std::to_string(longest_line) +
+                                   " characters: not an ecodyn report");
+    line.push_back(static_cast<char>(c));
   }
-  return lines;
+  if (c == EOF && line.empty()) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
 }
 
 std::string_view trim_right(std::string_view s) {
@@ -82,12 +98,19 @@ std::optional<std::vector<int>> table_head(std::string_view line) {
   return numbers;
 }
 
+// The longest name line, "(1X,I2,2X,6A4,A1)": a name of 25 characters.
+constexpr std::size_t name_line = 30;
+
 struct Reader {
-  std::vector<Cycle> cycles;
+  explicit Reader(ReportHandler& h) : handler(h) {}
+
+  ReportHandler& handler;
+  Cycle cycle;                       // the current one; number 0 before the first
   std::map<int, std::string> names;  // of the current cycle
   enum { listing, name_list, table } state = listing;
   bool names_started = false;
   int after_title = 0;  // lines read since the title, up to the count line
+  int rows = 0;         // of the current table
   int line_number = 0;
 
   [[noreturn]] void fail(const std::string& what) const { throw InputError(line_number, what); }
@@ -96,18 +119,21 @@ struct Reader {
     const auto it = names.find(number);
     if (it == names.end()) {
       fail("compartment " + std::to_string(number) +
-           " is not among the compartments listed for cycle " +
-           std::to_string(cycles.back().number));
+           " is not among the compartments listed for cycle " + std::to_string(cycle.number));
     }
     return {number, it->second};
   }
 
+  // A table must have a row before the next title or the end of the file;
+  // line: the last line of the cycle.
+  void check_table_ended(int line) const {
+    if (state == table && rows == 0)
+      throw InputError(line, "the table has a head but no rows: the table is cut short");
+  }
+
   void title(std::string_view line) {
-    Cycle c;
-    c.number = static_cast<int>(cycles.size()) + 1;
-    c.line = line_number;
-    c.title = std::string(trim(line.size() > 2 ? line.substr(2) : std::string_view{}));
-    cycles.push_back(std::move(c));
+    cycle = Cycle{cycle.number + 1, line_number,
+                  std::string(trim(line.size() > 2 ? line.substr(2) : std::string_view{})), {}};
     names.clear();
     state = listing;
     after_title = 0;
@@ -120,7 +146,8 @@ struct Reader {
 
   // A name line "(1X,I2,2X,6A4,A1)"; false if the line is none.
   bool name(std::string_view line) {
-    const int n = line.size() >= 5 && line[0] == ' ' && line.substr(3, 2) == "  "
+    const int n = line.size() >= 5 && trim_right(line).size() <= name_line && line[0] == ' ' &&
+                          line.substr(3, 2) == "  "
                       ? printed_integer(line.substr(1, 2))
                       : -1;
     if (n < 1) return false;
@@ -129,15 +156,15 @@ struct Reader {
   }
 
   void head(const std::vector<int>& numbers) {
-    Cycle& c = cycles.back();
-    for (int n : numbers) c.columns.push_back(column(n));
+    for (int n : numbers) cycle.columns.push_back(column(n));
     state = table;
+    rows = 0;
+    handler.table(cycle);
   }
 
   // A row "(F10.3,7E10.3)".
   void row(std::string_view line) {
-    Cycle& c = cycles.back();
-    const std::size_t k = c.columns.size();
+    const std::size_t k = cycle.columns.size();
     if (line.size() < 10 * (k + 1)) {
       const std::size_t whole = line.size() < 10 ? 0 : line.size() / 10 - 1;
       fail("the table row holds " + std::to_string(whole) + " of the " + std::to_string(k) +
@@ -155,7 +182,8 @@ struct Reader {
       if (!v) fail("unreadable value in column " + std::to_string(i) + " of the table row");
       r.values.push_back(*v);
     }
-    c.rows.push_back(std::move(r));
+    ++rows;
+    handler.row(cycle, r);
   }
 
   // "(1X,'SPECIES ',I2,' WENT EXTINCT AT T = ',F10.3)"; false if the line
@@ -170,21 +198,18 @@ struct Reader {
     const int k = printed_integer(line.substr(notice_start.size(), 2));
     const auto time = printed_number(line.substr(at + notice_middle.size()), false);
     if (k < 1 || !time) fail("unreadable extinction notice");
-    cycles.back().extinctions.push_back({line_number, *time, column(k)});
+    handler.extinction(cycle, {line_number, *time, column(k)});
     return true;
   }
 
   void take(std::string_view line) {
     ++line_number;
     if (is_title(line)) {
-      if (state == table && cycles.back().rows.empty()) {
-        --line_number;
-        fail("the table has a head but no rows: the table is cut short");
-      }
+      check_table_ended(line_number - 1);
       title(line);
       return;
     }
-    if (cycles.empty()) fail("not an ecodyn report: expected a network title (\"1\" in column 1)");
+    if (cycle.number == 0) fail("not an ecodyn report: expected a network title (\"1\" in column 1)");
     const std::string_view t = trim_right(line);
     // Every listing begins with the title, an empty line and the count.
     if (after_title < 2) {
@@ -267,32 +292,35 @@ double value_of(const std::string& printed) {
   return std::strtod(printed.c_str(), nullptr);
 }
 
-std::vector<Cycle> read_report(std::string_view text) {
-  Reader r;
-  for (std::string_view line : lines_of(text)) r.take(line);
-  if (r.state == Reader::table && r.cycles.back().rows.empty())
-    r.fail("the table has a head but no rows: the table is cut short");
-  return std::move(r.cycles);
+void read_report(std::FILE* in, ReportHandler& handler) {
+  Reader r(handler);
+  std::string line;
+  while (next_line(in, line, r.line_number + 1)) {
+    fio::check_signal();
+    r.take(line);
+  }
+  if (r.line_number == 0) throw InputError(0, "the file is empty");
+  r.check_table_ended(r.line_number);
 }
 
-std::optional<std::string> read_text_file(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
-    complain("cannot read " + path + ": " + std::strerror(errno));
-    return std::nullopt;
+int reading(const std::string& path, const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const InputError& e) {
+    Diagnostics(path).error(e.line(), e.what());
+  } catch (const std::system_error& e) {
+    complain("cannot read " + path + ": " + std::strerror(e.code().value()));
+  } catch (const std::runtime_error& e) {
+    complain(e.what());
   }
-  std::string text;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  const int error = errno;
-  std::fclose(f);
-  if (failed) {
-    complain("cannot read " + path + ": " + std::strerror(error ? error : EIO));
-    return std::nullopt;
-  }
-  return text;
+  return fio::exit_bad_io;
+}
+
+void read_report(const std::string& path, ReportHandler& handler) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) throw std::system_error(errno, std::generic_category());
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> closing(in, std::fclose);
+  read_report(in, handler);
 }
 
 }  // namespace ecodyn::tools

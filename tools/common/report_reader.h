@@ -1,9 +1,12 @@
 // Reading back what ecodyn wrote: the time-series tables of a report file
 // with the compartment names of each cycle's echo listing and its
-// extinction notices. Values are kept as the text they were printed with, so
-// that nothing is lost or invented on the way to a spreadsheet or a plot.
+// extinction notices, handed over row by row as they are read. Values are
+// kept as the text they were printed with, so that nothing is lost or
+// invented on the way to a spreadsheet or a plot.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,22 +39,45 @@ struct Extinction {
   Column compartment;
 };
 
-// One network of the run: the columns of its table (empty when the cycle
-// ended before its table), the rows and the extinctions in the order
-// written. In a snapshot file each description is one "cycle" of one row
-// with every compartment as a column.
+// One network of the run as far as it is read: the columns of its table
+// are known once its head has been read.
 struct Cycle {
   int number = 0;  // counted from 1 in the order of the file
   int line = 0;    // of the title
   std::string title;
   std::vector<Column> columns;
-  std::vector<TableRow> rows;
-  std::vector<Extinction> extinctions;
 };
 
-// Returns every cycle of a report file; throws InputError naming the line
-// for a file that is not a report or whose table cannot be read.
-std::vector<Cycle> read_report(std::string_view text);
+// Receives the tables of a report as the reader comes to them.
+class ReportHandler {
+ public:
+  virtual ~ReportHandler() = default;
+  // The head of the cycle's table has been read; its rows follow.
+  virtual void table(const Cycle& cycle) = 0;
+  virtual void row(const Cycle& cycle, const TableRow& row) = 0;
+  virtual void extinction(const Cycle& cycle, const Extinction& extinction) = 0;
+};
+
+// The longest line read; ecodyn writes none longer than 80 characters.
+constexpr std::size_t longest_line = 4096;
+
+// Reads a report from the stream a line at a time, in bounded memory, and
+// hands its tables to the handler as they come; a signal to stop ends the
+// program between lines. Throws InputError naming the line for an empty
+// input, a line longer than longest_line, a file that is not a report or a
+// table that cannot be read, and std::system_error when the stream cannot
+// be read.
+void read_report(std::FILE* in, ReportHandler& handler);
+
+// Reads the report in the file at path (a pipe or a device will do: it is
+// opened and read once) as read_report above.
+void read_report(const std::string& path, ReportHandler& handler);
+
+// Returns what body returns, body reading the file at path; for what it
+// throws, a diagnostic and status 2: an InputError with the file and line,
+// a std::system_error as "cannot read PATH: reason", any other
+// std::runtime_error as it is worded.
+int reading(const std::string& path, const std::function<int()>& body);
 
 // Returns the text of a printed number without its blanks and with a 0
 // before a leading decimal point (".250" -> "0.250", "-.1E+02" ->
@@ -62,9 +88,5 @@ std::optional<std::string> printed_number(std::string_view field, bool exponent)
 
 // Returns the numeric value of a text from printed_number (NaN for "").
 double value_of(const std::string& printed);
-
-// Returns the whole content of a file, or nothing after a diagnostic
-// "cannot read FILE: reason".
-std::optional<std::string> read_text_file(const std::string& path);
 
 }  // namespace ecodyn::tools

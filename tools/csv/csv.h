@@ -1,12 +1,17 @@
-// The tables of a report or snapshot file as CSV text (RFC 4180): one
-// string per record, without its line end.
+// The tables of a report or snapshot file as CSV text (RFC 4180), written
+// as the reader hands the rows over.
 #pragma once
 
+#include <cstddef>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "common/report_reader.h"
+#include "common/spool.h"
 
 namespace ecodyn::csv {
 
@@ -16,18 +21,53 @@ using tools::Cycle;
 // double quote doubled, when it holds a comma, a double quote or a line end.
 std::string field(std::string_view text);
 
-// Returns the wide table: "GROUP,time", then one column per tabulated
-// compartment headed "number name". The columns are those of the first
-// table with their repetitions in the order given; a later table that
-// tabulates other compartments adds columns, and its rows leave the
-// columns it lacks empty. group: "cycle" or "snapshot".
-std::vector<std::string> wide(const std::vector<Cycle>& cycles, const char* group);
+// Returns a value in the manner of the E14.7 editing of the writer, with a
+// 0 before the decimal point: "0.5000000E+03"; "Inf", "-Inf" or "NaN" for a
+// value that is not finite.
+std::string seven_digits(float v);
 
-// Returns the tidy table "GROUP,time,compartment,name,biomass": one record
-// per row and compartment; a compartment tabulated twice gives one record.
-std::vector<std::string> tidy(const std::vector<Cycle>& cycles, const char* group);
+// Receives the records of a table, one call each, without the line end.
+using Put = std::function<void(std::string_view record)>;
 
-// Returns the extinctions "cycle,time,compartment,name".
-std::vector<std::string> events(const std::vector<Cycle>& cycles);
+// The tables of the cycles handed over: the records of the table go to the
+// spool body as the rows come, since the head of the wide table depends on
+// every cycle; the extinctions go to the spool events, if given.
+//
+// The wide table: "GROUP,time", then one column per tabulated compartment
+// headed "number name". The columns are those of the first table with their
+// repetitions in the order given; a later table that tabulates other
+// compartments adds columns, and its rows leave the columns it lacks empty.
+// The tidy table: "GROUP,time,compartment,name,biomass", one record per row
+// and compartment (a compartment tabulated twice gives one record). The
+// extinctions: "cycle,time,compartment,name". group: "cycle" or "snapshot".
+class Tables : public tools::ReportHandler {
+ public:
+  // The most columns of a wide table; more throw InputError.
+  static constexpr std::size_t max_columns = 10000;
+
+  Tables(const char* group, bool tidy, tools::Spool& body, tools::Spool* events);
+
+  void table(const Cycle& cycle) override;
+  void row(const Cycle& cycle, const tools::TableRow& row) override;
+  void extinction(const Cycle& cycle, const tools::Extinction& extinction) override;
+
+  // Hands the table to put, head first.
+  void write_table(const Put& put);
+  // Hands the extinctions to put, head first.
+  void write_events(const Put& put);
+
+ private:
+  // A column of the wide table: a compartment (number and name) and which
+  // of its repetitions in the head it is.
+  using Key = std::tuple<int, std::string, int>;
+
+  std::string group_;
+  bool tidy_;
+  tools::Spool& body_;
+  tools::Spool* events_;
+  std::string head_;
+  std::map<Key, std::size_t> index_;  // the column of each key
+  std::vector<std::size_t> places_;   // the column of each value of the current table
+};
 
 }  // namespace ecodyn::csv

@@ -7,7 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <system_error>
 
 #include "common/command_line.h"
 #include "common/description.h"
@@ -15,6 +16,7 @@
 #include "common/output_file.h"
 #include "common/replaceable.h"
 #include "common/report_reader.h"
+#include "common/spool.h"
 #include "csv.h"
 #include "fio/fio.h"
 
@@ -55,67 +57,96 @@ record has biomass zero); the first column counts the snapshots.
 --events writes the extinctions of the report to a second file:
 cycle,time,compartment,name.
 
-Any error leaves no output (an existing output file is kept as it was).
-Exit status: 0 when the tables were written, 2 otherwise.)";
+The input is read once, as a stream (a pipe will do), in bounded memory; the
+records wait in a temporary file in TMPDIR (default /tmp) until it is read
+whole. An empty input, a report line longer than 4096 characters, a wide
+table of more than 10000 columns, and an output that is the input are
+refused. Any error leaves no output (an existing output file is kept as it
+was). Exit status: 0 when the tables were written, 2 otherwise.)";
 
-void write_records(fio::Unit unit, const std::vector<std::string>& records) {
-  for (const std::string& r : records) {
-    const std::string line = r + "\r";
-    fio::write(unit, "(A)", fio::ConstChars{line.data(), static_cast<int>(line.size())});
-  }
-}
-
-// Returns a value in the manner of the E14.7 editing of the writer, with a
-// 0 before the decimal point: "0.5000000E+03".
-std::string seven_digits(float v) {
-  if (v == 0.0f) return "0.0000000E+00";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6E", static_cast<double>(std::fabs(v)));  // "5.000000E+02"
-  const std::string s = buf;
-  const int power = std::atoi(s.c_str() + 9) + 1;
-  std::snprintf(buf, sizeof buf, "%s0.%c%sE%c%02d", v < 0 ? "-" : "", s[0], s.substr(2, 6).c_str(),
-                power < 0 ? '-' : '+', std::abs(power));
-  return buf;
-}
-
-// Returns every description of a snapshot (or network) file, read as ecodyn
-// reads it back, as a "cycle" of one row: the biomass of every compartment
-// (zero without a biomass record), with seven significant digits. A record
-// that cannot be read ends the program after the record layer's diagnostic.
-std::vector<tools::Cycle> read_snapshots(fio::Unit unit) {
+// Reads every description of a snapshot (or network) file, read as ecodyn
+// reads it back, and hands it to the tables as a cycle of one row: the
+// biomass of every compartment (zero without a biomass record), with seven
+// significant digits. A record that cannot be read ends the program after
+// the record layer's diagnostic.
+void read_snapshots(csv::Tables& tables) {
   static tools::NetworkValues net;
-  std::vector<tools::Cycle> snapshots;
-  while (tools::read_description(unit, net)) {
-    tools::Cycle c{static_cast<int>(snapshots.size()) + 1, net.line, net.title(), {}, {}, {}};
+  int count = 0;
+  while (tools::read_description(snapshot_unit, net)) {
+    tools::Cycle c{++count, net.line, net.title(), {}};
     char time[32];
     std::snprintf(time, sizeof time, "%.3f", static_cast<double>(net.time));
     tools::TableRow row{net.line, time, {}};
     for (int i = 1; i <= net.ncomp; ++i) {
       c.columns.push_back({i, net.name(i)});
-      row.values.push_back(seven_digits(net.biomass(i)));
+      row.values.push_back(csv::seven_digits(net.biomass(i)));
     }
-    c.rows.push_back(std::move(row));
-    snapshots.push_back(std::move(c));
+    tables.table(c);
+    tables.row(c, row);
+    fio::check_signal();
   }
-  return snapshots;
+  if (fio::records_read(snapshot_unit) == 0) throw tools::InputError(0, "the file is empty");
 }
 
-// Writes the records to the file, whole or not at all; false after a
-// diagnostic.
-bool write_file(const std::string& path, const std::vector<std::string>& records) {
-  std::string error;
-  tools::OutputFile file;
-  if (!file.open(output_unit, path, error)) {
+// Where the records of a table go: a file that appears whole once every
+// record is written, or standard output.
+class Output {
+ public:
+  // Opens the file (standard output for "" or "-"); false after a diagnostic.
+  bool open(const std::string& path) {
+    to_file_ = !path.empty() && path != "-";
+    std::string error;
+    if (to_file_ && !file_.open(output_unit, path, error)) {
+      complain(error);
+      return false;
+    }
+    return true;
+  }
+
+  // Writes a record; records go out in blocks of some 64 KB.
+  void put(std::string_view record) {
+    block_.append(record).append("\r\n");
+    if (block_.size() >= 65536) flush();
+  }
+
+  // Puts the file in place (writes out standard output); false after a
+  // diagnostic.
+  bool commit() {
+    flush();
+    if (!to_file_) {
+      if (std::fflush(stdout) != 0 || std::ferror(stdout)) standard_output_failed();
+      return true;
+    }
+    std::string error;
+    if (file_.commit(error)) return true;
     complain(error);
     return false;
   }
-  write_records(output_unit, records);
-  if (!file.commit(error)) {
-    complain(error);
-    return false;
+
+ private:
+  void flush() {
+    if (block_.empty()) return;
+    if (to_file_) {
+      // One record of the layer holds the block; the layer ends its last line.
+      fio::write(output_unit, "(A)",
+                 fio::ConstChars{block_.data(), static_cast<int>(block_.size() - 1)});
+    } else if (std::fwrite(block_.data(), 1, block_.size(), stdout) != block_.size()) {
+      standard_output_failed();
+    }
+    block_.clear();
   }
-  return true;
-}
+
+  [[noreturn]] static void standard_output_failed() {
+    const int error = errno ? errno : EIO;
+    fio::check_signal();  // a write cut short by a signal is the signal's doing
+    complain(std::string("cannot write standard output: ") + std::strerror(error));
+    throw fio::Stop{exit_failure};
+  }
+
+  bool to_file_ = false;
+  tools::OutputFile file_;
+  std::string block_;  // records not yet written
+};
 
 struct Options {
   std::string input = "fort.8", output, snapshots, events;
@@ -126,23 +157,6 @@ struct Options {
 // exit status.
 int write_tables(const Options& o) {
   const std::string path = o.snapshots.empty() ? o.input : o.snapshots;
-  const auto text = tools::read_text_file(path);
-  if (!text) return exit_failure;
-  std::vector<tools::Cycle> cycles;
-  try {
-    if (!o.snapshots.empty() && !fio::connect(snapshot_unit, path.c_str(), true)) {
-      complain("cannot read " + path + ": " + std::strerror(errno ? errno : EIO));
-      return exit_failure;
-    }
-    cycles = o.snapshots.empty() ? tools::read_report(*text) : read_snapshots(snapshot_unit);
-  } catch (const tools::InputError& e) {
-    tools::Diagnostics(path).error(e.line(), e.what());
-    return exit_failure;
-  }
-  const char* group = o.snapshots.empty() ? "cycle" : "snapshot";
-  const std::vector<std::string> table =
-      o.tidy ? csv::tidy(cycles, group) : csv::wide(cycles, group);
-
   const bool to_file = !o.output.empty() && o.output != "-";
   for (const std::string& file : {to_file ? o.output : std::string(), o.events}) {
     std::string error;
@@ -151,12 +165,29 @@ int write_tables(const Options& o) {
       return exit_failure;
     }
   }
-  if (!o.events.empty() && !write_file(o.events, csv::events(cycles))) return exit_failure;
-  if (!to_file) {
-    write_records(fio::terminal, table);
-    return fio::exit_normal;
-  }
-  return write_file(o.output, table) ? fio::exit_normal : exit_failure;
+  const char* group = o.snapshots.empty() ? "cycle" : "snapshot";
+  return tools::reading(path, [&] {
+    tools::Spool body, events;
+    csv::Tables tables(group, o.tidy, body, o.events.empty() ? nullptr : &events);
+    // The input is read once, as a stream: a pipe will do.
+    if (o.snapshots.empty()) {
+      tools::read_report(path, tables);
+    } else {
+      if (!fio::connect(snapshot_unit, path.c_str(), true))
+        throw std::system_error(errno ? errno : EIO, std::generic_category());
+      read_snapshots(tables);
+    }
+    if (!o.events.empty()) {
+      Output out;
+      if (!out.open(o.events)) return exit_failure;
+      tables.write_events([&](std::string_view r) { out.put(r); });
+      if (!out.commit()) return exit_failure;
+    }
+    Output out;
+    if (!out.open(o.output)) return exit_failure;
+    tables.write_table([&](std::string_view r) { out.put(r); });
+    return out.commit() ? fio::exit_normal : exit_failure;
+  });
 }
 
 }  // namespace

@@ -12,8 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <stdexcept>
+#include <string_view>
 
 #include "common/diagnostics.h"
+#include "common/replaceable.h"
 #include "fio/fio.h"
 #include "script.h"
 
@@ -42,25 +45,35 @@ bool stop_pending() {
 
 // Writes all of text to fd, in pieces; false if gnuplot stopped reading or
 // a signal to stop has arrived.
-bool write_all(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
+bool write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
     if (stop_pending()) return false;
-    const ssize_t n =
-        ::write(fd, text.data() + done, std::min<std::size_t>(text.size() - done, 16384));
+    const ssize_t n = ::write(fd, text.data(), std::min<std::size_t>(text.size(), 16384));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
+    text.remove_prefix(static_cast<std::size_t>(n));
   }
   return true;
 }
 
-// Runs gnuplot on the commands; returns its wait status, or -1 with errno
-// when it could not be started. gnuplot runs in a process group of its
-// own, so that an interrupt from the terminal reaches this program alone
-// (gnuplot would take it as the end of a command and read on); a signal to
-// stop ends gnuplot, and interrupted tells of it.
-int run_gnuplot(const std::string& gnuplot, const std::string& commands, bool& interrupted) {
+// Writes the settings and then the script into fd; false as write_all.
+bool write_script(int fd, const std::string& settings, tools::Spool& script) {
+  if (!write_all(fd, settings)) return false;
+  script.rewind();
+  char buf[65536];
+  while (const std::size_t n = script.read(buf, sizeof buf))
+    if (!write_all(fd, {buf, n})) return false;
+  return true;
+}
+
+// Runs gnuplot on the settings and then the script; returns its wait
+// status, or -1 with errno when it could not be started. gnuplot runs in a
+// process group of its own, so that an interrupt from the terminal reaches
+// this program alone (gnuplot would take it as the end of a command and read
+// on); a signal to stop ends gnuplot, and interrupted tells of it. A script
+// that cannot be read back ends gnuplot, with the reason in failure.
+int run_gnuplot(const std::string& gnuplot, const std::string& settings, tools::Spool& script,
+                bool& interrupted, std::string& failure) {
   int pipe_fd[2];
   if (pipe(pipe_fd) != 0) return -1;
   posix_spawn_file_actions_t actions;
@@ -93,7 +106,12 @@ int run_gnuplot(const std::string& gnuplot, const std::string& commands, bool& i
   // A gnuplot that stops reading early makes the write fail (the broken
   // pipe is not allowed to end this program); its status tells why.
   const auto previous = std::signal(SIGPIPE, SIG_IGN);
-  write_all(pipe_fd[1], commands);
+  try {
+    write_script(pipe_fd[1], settings, script);
+  } catch (const std::runtime_error& e) {
+    failure = e.what();
+    kill(pid, SIGTERM);
+  }
   ::close(pipe_fd[1]);
   std::signal(SIGPIPE, previous);
   int status = 0;
@@ -165,18 +183,19 @@ std::string find_gnuplot() {
   }
 }
 
-bool render(const std::string& gnuplot, const std::string& script, const std::string& output,
+bool render(const std::string& gnuplot, tools::Spool& script, const std::string& output,
             std::string& error) {
   fio::check_signal();  // a signal that came before: nothing is begun
   struct stat st;
   const bool exists = stat(output.c_str(), &st) == 0;
   // A character device or a pipe gets the finished picture written into
   // it; gnuplot draws into a temporary file elsewhere. A file is replaced
-  // by the temporary file beside it.
+  // by the temporary file beside it, a link staying a link.
   const bool direct = exists && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode));
-  const std::size_t slash = output.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : output.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
+  const std::string target = tools::link_target(output);
+  const std::size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   const char* tmpdir = std::getenv("TMPDIR");
   std::string temp = direct ? std::string(tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp") +
                                   "/ecodyn-plot-XXXXXX"
@@ -204,11 +223,15 @@ bool render(const std::string& gnuplot, const std::string& script, const std::st
   sigset_t previous;
   sigprocmask(SIG_BLOCK, &stops, &previous);
   bool interrupted = false;
-  const int status = run_gnuplot(gnuplot, "outfile = " + quoted(temp) + "\n" + script, interrupted);
+  std::string failure;
+  const int status =
+      run_gnuplot(gnuplot, "outfile = " + quoted(temp) + "\n", script, interrupted, failure);
   const int spawn_error = errno;
   bool ok = false;
   if (interrupted) {
     error = output + " is not written";
+  } else if (!failure.empty()) {
+    error = failure + "; " + output + " is not written";
   } else if (status < 0) {
     error = "cannot run " + gnuplot + ": " + std::strerror(spawn_error);
   } else if (WIFSIGNALED(status)) {
@@ -219,7 +242,7 @@ bool render(const std::string& gnuplot, const std::string& script, const std::st
             " is not written";
   } else if (stat(temp.c_str(), &st) != 0 || st.st_size == 0) {
     error = "gnuplot wrote nothing; " + output + " is not written";
-  } else if (direct ? !copy_into(temp, output) : std::rename(temp.c_str(), output.c_str()) != 0) {
+  } else if (direct ? !copy_into(temp, output) : std::rename(temp.c_str(), target.c_str()) != 0) {
     error = "cannot write " + output + ": " + std::strerror(errno);
   } else {
     ok = true;

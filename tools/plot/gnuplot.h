@@ -4,16 +4,18 @@
 
 #include <string>
 
+#include "common/spool.h"
+
 namespace ecodyn::plot {
 
 // Returns the gnuplot program found on PATH, or "".
 std::string find_gnuplot();
 
 // Runs gnuplot with the script on its standard input, rendering to a
-// temporary file beside output that replaces output once gnuplot has
-// succeeded. Returns false, with the reason in error, otherwise; then
-// nothing is left behind.
-bool render(const std::string& gnuplot, const std::string& script, const std::string& output,
+// temporary file beside output (through a symbolic link, beside the file it
+// ends in) that replaces output once gnuplot has succeeded. Returns false,
+// with the reason in error, otherwise; then nothing is left behind.
+bool render(const std::string& gnuplot, tools::Spool& script, const std::string& output,
             std::string& error);
 
 }  // namespace ecodyn::plot

@@ -3,13 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "common/command_line.h"
 #include "common/diagnostics.h"
 #include "common/output_file.h"
 #include "common/replaceable.h"
 #include "common/report_reader.h"
+#include "common/spool.h"
 #include "fio/fio.h"
 #include "gnuplot.h"
 #include "script.h"
@@ -29,15 +29,19 @@ constexpr const char* description =
 constexpr const char* footer =
     R"(
 The format follows the name of the picture: .svg, .png or .pdf. The default
-size is 900 by 500 pixels per panel (PDF: 9 by 5 inches per panel); --size
-sets the size of the whole picture. The biomass axis is logarithmic when the
-biomasses drawn span more than three decades (--log and --linear decide
-instead). A compartment tabulated twice is drawn once.
+size is 900 by 500 pixels per panel (PDF: 9 by 5 inches per panel), at most
+20000 high; --size sets the size of the whole picture, of at most 100 panels.
+The biomass axis is logarithmic when the biomasses drawn span more than three
+decades (--log and --linear decide instead). A compartment tabulated twice is
+drawn once. Bytes of a title or name that are not valid UTF-8 are read as
+Latin-1; a control character is shown as U+FFFD.
 
 gnuplot (Debian package gnuplot-nox) draws the picture from a script that
 holds the tables; --script keeps that script, to restyle the picture and
 draw it again with "gnuplot SCRIPT". The picture appears only when gnuplot
-has finished it; on any error an existing picture is kept as it was.
+has finished it; on any error an existing picture is kept as it was. The
+report is read once, as a stream (a pipe will do), in bounded memory; the
+script waits in a temporary file in TMPDIR (default /tmp).
 
 Exit status: 0 when the picture was drawn, 2 otherwise.)";
 
@@ -45,44 +49,33 @@ Exit status: 0 when the picture was drawn, 2 otherwise.)";
 bool parse_size(const std::string& text, int& width, int& height) {
   int used = 0;
   return std::sscanf(text.c_str(), "%dx%d%n", &width, &height, &used) == 2 &&
-         used == static_cast<int>(text.size()) && width >= 100 && height >= 100 && width <= 20000 &&
-         height <= 20000;
+         used == static_cast<int>(text.size()) && width >= 100 && height >= 100 &&
+         width <= plot::max_size && height <= plot::max_size;
 }
 
-// Writes the lines of a text as records of a unit.
-void write_lines(fio::Unit unit, const std::string& text) {
-  std::size_t from = 0;
-  while (from < text.size()) {
-    const std::size_t eol = text.find('\n', from);
-    fio::write(unit, "(A)", fio::ConstChars{text.data() + from, static_cast<int>(eol - from)});
-    from = eol + 1;
+// Keeps a copy of the script in a file; false after a diagnostic.
+bool keep_script(tools::Spool& script, const std::string& path) {
+  std::string error;
+  tools::OutputFile file;
+  if (!file.open(script_unit, path, error)) {
+    complain(error);
+    return false;
   }
+  script.rewind();
+  std::string line;
+  while (script.read_line(line))
+    fio::write(script_unit, "(A)", fio::ConstChars{line.data(), static_cast<int>(line.size())});
+  if (!file.commit(error)) {
+    complain(error);
+    return false;
+  }
+  return true;
 }
 
 // Draws the tables of the report (those of one cycle, if cycle is not 0);
 // returns the exit status.
 int draw(const std::string& input, int cycle, const std::string& script_path,
          const plot::Picture& picture) {
-  const auto text = tools::read_text_file(input);
-  if (!text) return exit_failure;
-  std::vector<tools::Cycle> cycles;
-  tools::Diagnostics diagnostics(input);
-  try {
-    cycles = tools::read_report(*text);
-  } catch (const tools::InputError& e) {
-    diagnostics.error(e.line(), e.what());
-    return exit_failure;
-  }
-  std::vector<tools::Cycle> drawn;
-  for (tools::Cycle& c : cycles)
-    if (!c.rows.empty() && (cycle == 0 || c.number == cycle)) drawn.push_back(std::move(c));
-  if (drawn.empty()) {
-    diagnostics.error(0, cycle == 0 ? "no time-series table to draw"
-                                    : "no time-series table in cycle " + std::to_string(cycle));
-    return exit_failure;
-  }
-  const std::string script = plot::script(drawn, picture);
-
   std::string error;
   for (const std::string& file : {script_path, picture.output}) {
     if (!file.empty() && !tools::replaceable(file, {input}, error)) {
@@ -90,30 +83,26 @@ int draw(const std::string& input, int cycle, const std::string& script_path,
       return exit_failure;
     }
   }
-  if (!script_path.empty()) {
-    tools::OutputFile file;
-    if (!file.open(script_unit, script_path, error)) {
+  return tools::reading(input, [&] {
+    tools::Spool spool;
+    plot::Script script(picture, cycle, spool);
+    // The report is read once, as a stream: a pipe will do.
+    tools::read_report(input, script);
+    script.finish();
+    if (!script_path.empty() && !keep_script(spool, script_path)) return exit_failure;
+    const std::string gnuplot = plot::find_gnuplot();
+    if (gnuplot.empty()) {
+      complain(
+          "gnuplot draws the pictures and is not installed: install the Debian package "
+          "gnuplot-nox");
+      return exit_failure;
+    }
+    if (!plot::render(gnuplot, spool, picture.output, error)) {
       complain(error);
       return exit_failure;
     }
-    write_lines(script_unit, script);
-    if (!file.commit(error)) {
-      complain(error);
-      return exit_failure;
-    }
-  }
-  const std::string gnuplot = plot::find_gnuplot();
-  if (gnuplot.empty()) {
-    complain(
-        "gnuplot draws the pictures and is not installed: install the Debian package "
-        "gnuplot-nox");
-    return exit_failure;
-  }
-  if (!plot::render(gnuplot, script, picture.output, error)) {
-    complain(error);
-    return exit_failure;
-  }
-  return fio::exit_normal;
+    return fio::exit_normal;
+  });
 }
 
 }  // namespace
@@ -150,7 +139,8 @@ int main(int argc, char** argv) {
     return exit_failure;
   }
   if (!size.empty() && !parse_size(size, picture.width, picture.height)) {
-    complain("--size " + size + ": give width and height in pixels, 100 to 20000, as 1200x800");
+    complain("--size " + size + ": give width and height in pixels, 100 to " +
+             std::to_string(plot::max_size) + ", as 1200x800");
     return exit_failure;
   }
   picture.scale = log      ? plot::Scale::logarithmic
