@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes one target with AFL++ for a given time and sums up what it found.
 #
-#   fuzz/run.sh ecodyn|scor|description|options SECONDS [OUTDIR]
+#   fuzz/run.sh ecodyn|scor|description|options|report SECONDS [OUTDIR]
 #
 # ecodyn:      the whole program, one input = network file, a line "%%", answers.
 # scor:        the importer's SCOR reader and conversion.
@@ -9,6 +9,8 @@
 #              with the export round trips (network file, SCOR through import).
 # options:     ecodyn-run's options through its scenario code, and the answers
 #              it makes given to ecodyn, which must take each at once.
+# report:      the report reader with the CSV tables and the plot script fed
+#              from it, which must hold nothing from the input that could act.
 # Builds the targets with the address and undefined-behaviour sanitizers in
 # build-fuzz/ (installing afl++ with apt-get when it is missing), writes the
 # seeds into OUTDIR/seeds, and leaves AFL++'s output in OUTDIR/afl
@@ -19,7 +21,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-targets="ecodyn scor description options"
+targets="ecodyn scor description options report"
 usage() { echo "usage: fuzz/run.sh ${targets// /|} SECONDS [OUTDIR]" >&2; exit 2; }
 (($# >= 2)) || usage
 target=$1 seconds=$2
@@ -82,6 +84,11 @@ if [[ $target == ecodyn ]]; then
   # Network only, no answers: the end of the terminal input.
   cp examples/two_compartments.net "$seeds/two_compartments.no_answers"
   dict=fuzz/ecodyn.dict
+elif [[ $target == report ]]; then
+  for r in examples/expected/*/fort.8 examples/results/*.report; do
+    cp "$r" "$seeds/$(echo "${r#examples/}" | tr / _)"
+  done
+  dict=fuzz/report.dict
 elif [[ $target == options ]]; then
   printf '2\n0\n10\n1\n0\n\nbiomass:3=x0.5\n' >"$seeds/one_change"
   printf '1,2,3\n\n50\n5\n25\n\nexchange:1,2=0.2\nexport:predators=x2\n' >"$seeds/three_models"
