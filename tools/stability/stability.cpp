@@ -237,8 +237,9 @@ std::optional<double> minimum_self_damping(const Square& j, int nliv, int digits
     lo = hi;
     hi *= 2;
   }
+  // A boundary at zero itself would halve the width without end.
   const double width = 0.5 * std::pow(10.0, 1 - digits);
-  while (hi - lo > width * hi) {
+  for (int halving = 0; hi - lo > width * hi && halving < 200; ++halving) {
     const double mid = (lo + hi) / 2;
     (stable(mid) ? hi : lo) = mid;
   }
