@@ -299,6 +299,37 @@ TEST(Stability, SmallestSelfDampingBringsTheDominantRealPartToZero) {
   EXPECT_FALSE(minimum_self_damping(square(2, {0.1, 0, 0.4, 0}), 1).has_value());
 }
 
+// The verdict: neutral within what rounding the coefficients to single
+// precision, and the drift of a state not quite at rest, can move the
+// dominant eigenvalue; a defective matrix falls back on a millionth of the
+// largest eigenvalue's magnitude.
+TEST(Stability, NeutralWithinWhatRoundingAndDriftCanMoveTheDominantEigenvalue) {
+  struct Case {
+    const char* name;
+    Square j;
+    std::vector<double> drift;
+    Verdict verdict;
+  };
+  const Case cases[] = {
+      {"a closed exchange (eigenvalue 0)", square(2, {-1, 1, 1, -1}), {}, Verdict::neutral},
+      {"5e-8 left by cancelling rates of 100", square(2, {-100, 100, 100, -100 + 1e-7}), {},
+       Verdict::neutral},
+      {"a slow growth of 0.01", square(2, {0.01, 0, 0, -1}), {}, Verdict::unstable},
+      {"a slow decay of 1e-7 in one pool", square(2, {-1e-7, 0, 0, -1}), {}, Verdict::stable},
+      {"growth of 1e-6 where the state drifts by 1e-5", square(2, {1e-6, 0, 0, -1}), {1e-5, 0},
+       Verdict::neutral},
+      {"growth of 1e-6 where it drifts elsewhere", square(2, {1e-6, 0, 0, -1}), {0, 1e-5},
+       Verdict::unstable},
+      {"a defective chain of equal turnovers", square(2, {-0.1, 0, 0.1, -0.1}), {},
+       Verdict::stable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Mode mode = dominant_mode(c.j, c.drift);
+    EXPECT_EQ(c.verdict, verdict(mode)) << mode.value << " within " << mode.tolerance;
+  }
+}
+
 RunResult stability(const ScratchDir& dir, const std::string& args) {
   return run(ECODYN_STABILITY_BINARY, dir.path(), "", args);
 }
@@ -330,7 +361,8 @@ TEST(Stability, ReportsFilesAndSnapshots) {
   r = stability(dir, "two.net --model 2 --json --perturb biomass:plants=x0.5");
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_THAT(r.out, AllOf(HasSubstr("\"perturbations\": [\"biomass:plants=x0.5\"]"),
-                           HasSubstr("\"verdict\": \"stable\", \"equilibrium\": false"),
+                           HasSubstr("\"verdict\": \"stable\", \"neutral_within\": "),
+                           HasSubstr("\"equilibrium\": false"),
                            HasSubstr("\"s_min\": 0"), HasSubstr("\"period\": null")));
 
   // The grazing chain's run under generic predator control, predators set

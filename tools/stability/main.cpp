@@ -363,7 +363,8 @@ For each model type the report tells whether the state is an equilibrium
 hundred-thousandth of the compartment's throughput; otherwise the analysis
 describes the model linearized at a state that moves), the verdict (stable
 when every eigenvalue's real part is below zero, neutral when the largest
-lies within a billionth of the largest eigenvalue's magnitude of zero), the
+lies within what rounding the coefficients to single precision, and the
+rates of a state not quite at rest, can move it), the
 dominant eigenvalue, the return time 1/|Re| of the slowest mode (or the
 growth time of the fastest growing one), its period 2*pi/|Im| when it
 oscillates, the compartments carrying most of its eigenvector, and s_min:

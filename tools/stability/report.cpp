@@ -90,7 +90,7 @@ const char* verdict_word(Verdict v) {
 }
 
 bool oscillates(const Analysis& a) {
-  return std::fabs(a.dominant.value.imag()) > neutral_fraction * a.largest_magnitude;
+  return std::fabs(a.dominant.value.imag()) > a.dominant.tolerance;
 }
 
 
@@ -164,9 +164,11 @@ std::string report(const Study& s) {
         out += "  verdict:      STABLE: small departures from the state die away\n";
         break;
       case Verdict::neutral:
-        out += "  verdict:      NEUTRAL: the slowest mode neither grows nor decays (its rate is\n"
-               "                within a billionth of the fastest mode's of zero): departures\n"
-               "                along it persist\n";
+        out += wrapped("  verdict:      ",
+                       words("NEUTRAL: the slowest mode neither grows nor decays: its rate lies "
+                             "within " + num(a.dominant.tolerance, 2) +
+                             " of zero, as far as single-precision coefficients can move it; "
+                             "departures along it persist"));
         break;
       case Verdict::unstable:
         out += "  verdict:      UNSTABLE: small departures from the state grow\n";
@@ -198,7 +200,8 @@ std::string report(const Study& s) {
       out += "none: no self-damping of the living compartments makes the state stable,\n"
              "                since the non-living compartments alone are not\n";
     } else if (*a.s_min == 0) {
-      out += "0: stable without self-damping\n";
+      out += a.verdict == Verdict::stable ? "0: stable without self-damping\n"
+                                          : "0: its slowest mode decays already, if barely\n";
     } else {
       out += num(*a.s_min) + " per time unit of self-damping on every living compartment\n"
              "                makes the state stable\n";
@@ -232,7 +235,8 @@ std::string json(const Study& s) {
     const Analysis& a = r.analysis;
     const double re = a.dominant.value.real();
     out += ", \"verdict\": \"" + std::string(verdict_word(a.verdict)) +
-           "\", \"equilibrium\": " + (at_rest(s, a) ? "true" : "false") +
+           "\", \"neutral_within\": " + json_number(a.dominant.tolerance) +
+           ", \"equilibrium\": " + (at_rest(s, a) ? "true" : "false") +
            ", \"largest_relative_rate\": " + json_number(a.largest_relative_rate) +
            ", \"largest_rate\": " + json_number(a.largest_rate) +
            ", \"fastest_compartment\": " + std::to_string(a.fastest_compartment) +

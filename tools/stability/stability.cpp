@@ -125,6 +125,13 @@ Square damped(const Square& j, int nliv, double s) {
 
 }  // namespace
 
+std::vector<double> drift(const Konsts& k, const State& y, const std::vector<double>& r) {
+  std::vector<double> d;
+  if (k.mtype != 1 && k.mtype != 3) return d;
+  for (int i = 0; i < k.ncomp; ++i) d.push_back(y[i] != 0 ? std::fabs(r[i] / y[i]) : 0.0);
+  return d;
+}
+
 State state_of(const Vector& biomass, int ncomp) {
   State y;
   for (int i = 1; i <= ncomp; ++i) y.push_back(biomass(i));
@@ -196,24 +203,39 @@ double dominant_real_part(const Square& a) {
   return m;
 }
 
-Mode dominant_mode(const Square& a) {
+Mode dominant_mode(const Square& a, const std::vector<double>& drift) {
   Mode mode;
   if (a.size() == 0) return mode;
+  const Eigen::MatrixXd j = to_eigen(a);
   Eigen::EigenSolver<Eigen::MatrixXd> solver;
-  const Eigen::VectorXcd v = solve(to_eigen(a), true, solver);
+  const Eigen::VectorXcd v = solve(j, true, solver);
   Eigen::Index best = 0;
   for (Eigen::Index i = 1; i < v.size(); ++i) {
     if (ranks_before(v(i), v(best))) best = i;
   }
   mode.value = v(best);
-  const Eigen::VectorXcd x = solver.eigenvectors().col(best).normalized();
+  const Eigen::MatrixXcd right = solver.eigenvectors();
+  const Eigen::VectorXcd x = right.col(best).normalized();
   mode.vector.assign(x.data(), x.data() + x.size());
+  // The rows of the inverse of the right eigenvectors are the left ones,
+  // scaled so that w'v = 1.
+  const Eigen::RowVectorXcd w = right.inverse().row(best);
+  const double condition =
+      (w.cwiseAbs() * j.cwiseAbs() * right.col(best).cwiseAbs()).value();
+  const double cap = neutral_cap * v.cwiseAbs().maxCoeff();
+  double moved = 0;  // by the drift, to first order
+  for (std::size_t i = 0; i < drift.size(); ++i) {
+    moved += std::abs(w(static_cast<Eigen::Index>(i))) * drift[i] *
+             std::abs(right(static_cast<Eigen::Index>(i), best));
+  }
+  const double bound = roundings * single_rounding * condition + moved;
+  mode.tolerance = std::isfinite(bound) ? std::min(bound, cap) : cap;
   return mode;
 }
 
 std::optional<double> minimum_self_damping(const Square& j, int nliv, int digits) {
   const int n = j.size();
-  const double margin = neutral_fraction * largest_magnitude(eigenvalues(j));
+  const double margin = 1.0e-9 * largest_magnitude(eigenvalues(j));
   const auto stable = [&](double s) { return dominant_real_part(damped(j, nliv, s)) < -margin; };
   if (stable(0)) return 0.0;
   // Damping the living compartments without bound leaves the non-living
@@ -246,10 +268,9 @@ std::optional<double> minimum_self_damping(const Square& j, int nliv, int digits
   return hi;
 }
 
-Verdict verdict(std::complex<double> dominant, double magnitude) {
-  const double tolerance = neutral_fraction * magnitude;
-  if (dominant.real() > tolerance) return Verdict::unstable;
-  if (dominant.real() < -tolerance) return Verdict::stable;
+Verdict verdict(const Mode& dominant) {
+  if (dominant.value.real() > dominant.tolerance) return Verdict::unstable;
+  if (dominant.value.real() < -dominant.tolerance) return Verdict::stable;
   return Verdict::neutral;
 }
 
@@ -265,9 +286,10 @@ Analysis analyse(const Konsts& k, const State& y) {
   a.model = k.mtype;
   a.jacobian = jacobian(k, y);
   a.eigenvalues = eigenvalues(a.jacobian);
-  a.largest_magnitude = largest_magnitude(a.eigenvalues);
-  a.dominant = dominant_mode(a.jacobian);
-  a.verdict = verdict(a.dominant.value, a.largest_magnitude);
+  a.rates = rates(k, y);
+  a.throughputs = throughputs(k, y);
+  a.dominant = dominant_mode(a.jacobian, drift(k, y, a.rates));
+  a.verdict = verdict(a.dominant);
 
   std::vector<int> order(a.dominant.vector.size());
   std::iota(order.begin(), order.end(), 0);
@@ -281,8 +303,6 @@ Analysis analyse(const Konsts& k, const State& y) {
   }
   a.s_min = minimum_self_damping(a.jacobian, k.nliv);
 
-  a.rates = rates(k, y);
-  a.throughputs = throughputs(k, y);
   const std::vector<double>& r = a.rates;
   const std::vector<double>& t = a.throughputs;
   for (int i = 0; i < k.ncomp; ++i) {
@@ -297,7 +317,7 @@ Analysis analyse(const Konsts& k, const State& y) {
   return a;
 }
 
-std::optional<std::complex<double>> steady_state_dominant(const Network& net, int model_type) {
+std::optional<Mode> steady_state_mode(const Network& net, int model_type) {
   const State y = state_of(net.biomass, konsts.ncomp);
   const bool derive = !net.restart || konsts.mtype != model_type;
   if ((derive || model_type == 1) && first_not_positive(y) != 0) return std::nullopt;
@@ -309,21 +329,23 @@ std::optional<std::complex<double>> steady_state_dominant(const Network& net, in
     }
   }
   if (j.size() == 0) return std::nullopt;
-  return dominant_mode(j).value;
+  return dominant_mode(j, drift(konsts, y, rates(konsts, y)));
+}
+
+std::optional<std::complex<double>> steady_state_dominant(const Network& net, int model_type) {
+  const std::optional<Mode> mode = steady_state_mode(net, model_type);
+  if (!mode) return std::nullopt;
+  return mode->value;
 }
 
 std::string instability_note(const Network& net, int model_type) {
-  const std::optional<std::complex<double>> d = steady_state_dominant(net, model_type);
-  if (!d) return "";
-  const std::vector<double> y = state_of(net.biomass, konsts.ncomp);
-  if (verdict(*d, largest_magnitude(eigenvalues(jacobian(konsts, y)))) != Verdict::unstable) {
-    return "";
-  }
+  const std::optional<Mode> mode = steady_state_mode(net, model_type);
+  if (!mode || verdict(*mode) != Verdict::unstable) return "";
   char text[160];
   std::snprintf(text, sizeof text,
                 "note: under model %d the steady state is unstable (dominant eigenvalue %.2g "
                 "per time unit): small departures grow",
-                model_type, d->real());
+                model_type, mode->value.real());
   return text;
 }
 

@@ -57,33 +57,54 @@ std::vector<std::complex<double>> eigenvalues(const Square& a);
 // empty matrix).
 double dominant_real_part(const Square& a);
 
-// Returns the dominant eigenvalue of a (largest real part) and its
-// eigenvector, normalized to length 1.
+// The dominant eigenvalue of a matrix (largest real part), its eigenvector
+// normalized to length 1, and how far it is uncertain: what rounding every
+// entry of the matrix to single precision, as the model's coefficients are,
+// can move it (ten roundings of 2^-24 of each entry, carried to the
+// eigenvalue by its condition |w|'|J||v| / |w'v|, w and v its left and
+// right eigenvectors), plus what a drift d of the diagonal moves it by to
+// first order (sum of |w_i| d_i |v_i| / |w'v|); at most a millionth of the
+// largest eigenvalue's magnitude (where the eigenvectors are nearly
+// parallel the condition tells nothing).
 struct Mode {
   std::complex<double> value;
   std::vector<std::complex<double>> vector;
+  double tolerance = 0;
 };
-Mode dominant_mode(const Square& a);
+
+// Returns the dominant mode of a, its diagonal uncertain by drift (none
+// when empty).
+Mode dominant_mode(const Square& a, const std::vector<double>& drift = {});
+
+// Returns how far the diagonal of the Jacobian at y stands from the one at
+// a state of rest nearby: |dy_i/dt| / y_i under model types 1 and 3, whose
+// Jacobian holds the rates of the state on its diagonal; nothing under type
+// 2, whose Jacobian does not depend on the state.
+std::vector<double> drift(const Konsts& k, const State& y, const std::vector<double>& r);
 
 // Returns the smallest uniform self-damping s >= 0 of the living
 // compartments 1..nliv (J - s*D, D the identity on living rows) that makes
-// the dominant real part negative, found by bisection to a relative width
+// the dominant real part negative (below a billionth of the largest
+// eigenvalue's magnitude), found by bisection to a relative width
 // of `digits` significant digits; 0 when J is stable already; nothing when
 // no damping of the living compartments makes it stable (the non-living
 // compartments by themselves are not).
 std::optional<double> minimum_self_damping(const Square& j, int nliv, int digits = 4);
 
-// A state is neutral rather than stable or unstable when its dominant real
-// part lies within this fraction of the largest eigenvalue's magnitude of
-// zero: far above the rounding of the eigenvalue solver, far below any rate
-// the coefficients can express.
-inline constexpr double neutral_fraction = 1.0e-9;
+// The rounding of one single-precision coefficient, and the number of
+// roundings allowed for in each entry of the Jacobian.
+inline constexpr double single_rounding = 0x1p-24;
+inline constexpr double roundings = 10;
+
+// The most a dominant eigenvalue's tolerance is, as a fraction of the
+// largest eigenvalue's magnitude.
+inline constexpr double neutral_cap = 1.0e-6;
 
 enum class Verdict { stable, neutral, unstable };
 
-// Returns the verdict on a dominant eigenvalue given the largest magnitude
-// of any eigenvalue.
-Verdict verdict(std::complex<double> dominant, double largest_magnitude);
+// Returns the verdict on a dominant mode: neutral when its real part lies
+// within its tolerance of zero.
+Verdict verdict(const Mode& dominant);
 
 // The analysis of one model at one state.
 struct Analysis {
@@ -92,7 +113,6 @@ struct Analysis {
   std::vector<std::complex<double>> eigenvalues;  // ranked
   Mode dominant;
   Verdict verdict = Verdict::stable;
-  double largest_magnitude = 0;                   // of any eigenvalue
   // The compartments carrying the dominant eigenvector: numbers with their
   // share of its squared length, largest first, until the shares reach 90%
   // (at most five).
@@ -115,11 +135,15 @@ Analysis analyse(const Konsts& k, const State& y);
 // the model of type 1 stops there.
 int first_not_positive(const State& y);
 
-// Returns the dominant eigenvalue of the steady state of a loaded ordinary
-// network under model type 1, 2 or 3: the coefficients derived from it by the
-// program's own derivation (left in konsts), the state its biomasses.
-// Nothing when the coefficients cannot be derived (a biomass of zero or
-// less); nothing is written then.
+// Returns the dominant mode of the steady state of a loaded network under
+// model type 1, 2 or 3: the coefficients derived from it by the program's
+// own derivation (left in konsts; a snapshot under its own type keeps its
+// own), the state its biomasses. Nothing when the coefficients cannot be
+// derived (a biomass of zero or less) or the model has no rates there;
+// nothing is written then.
+std::optional<Mode> steady_state_mode(const Network& net, int model_type);
+
+// Returns the dominant eigenvalue of steady_state_mode.
 std::optional<std::complex<double>> steady_state_dominant(const Network& net, int model_type);
 
 // Returns the line ecodyn-run adds to its standard error when the steady
