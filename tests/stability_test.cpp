@@ -154,6 +154,15 @@ TEST(Stability, JacobianAgreesWithFiniteDifferencesOfTheModel) {
       EXPECT_LT(worst_rate, 1e-6);
     }
   }
+  // A coefficient of zero or less carries nothing under type 1 (a snapshot
+  // may carry one): the plants' flow to the detritus set negative.
+  const Network net = load(examples_dir + "two_compartments.net", 1);
+  konsts.cexch(1, 2) = -0.3f;
+  const State y = state_of(net.biomass, 2);
+  const Square exact = jacobian(konsts, y), fd = finite_differences(y);
+  for (int a = 1; a <= 2; ++a) {
+    for (int b = 1; b <= 2; ++b) EXPECT_NEAR(fd(a, b), exact(a, b), 1e-5) << a << "," << b;
+  }
 }
 
 // Watches a run: the biomasses of every row.
@@ -322,6 +331,8 @@ TEST(Stability, NeutralWithinWhatRoundingAndDriftCanMoveTheDominantEigenvalue) {
        Verdict::unstable},
       {"a defective chain of equal turnovers", square(2, {-0.1, 0, 0.1, -0.1}), {},
        Verdict::stable},
+      {"a chain of turnovers 1e-9 apart", square(2, {-0.1, 0, 0.1, -0.1 - 1e-9}), {},
+       Verdict::stable},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -358,6 +369,11 @@ TEST(Stability, ReportsFilesAndSnapshots) {
               AllOf(StartsWith("model,number,compartment,1 PLANTS,2 DETRITUS\r\n1,1,PLANTS,-0.5"),
                     HasSubstr("\r\n2,2,DETRITUS,0.30000001192092896,-0.15000000")));
 
+  // Doubling the plants' flow to the detritus: J(1,1) -0.9, J(2,1) 0.6,
+  // trace -1.05, determinant 0.105.
+  r = stability(dir, "two.net --model 2 --perturb exchange:plants,detritus=x2");
+  EXPECT_THAT(r.out, HasSubstr("dominant eigenvalue: -0.1119 per time unit"));
+
   r = stability(dir, "two.net --model 2 --json --perturb biomass:plants=x0.5");
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_THAT(r.out, AllOf(HasSubstr("\"perturbations\": [\"biomass:plants=x0.5\"]"),
@@ -379,6 +395,22 @@ TEST(Stability, ReportsFilesAndSnapshots) {
                                      "model 1 at time 0\nstate: the snapshot's biomasses\n"),
                            HasSubstr(block + "\nModel 2, linear donor control\n"),
                            HasSubstr("period:       34.81 time units: the slowest mode oscillates")));
+  // The snapshot at 25 under its own type: the Jacobian of the coefficients
+  // it carries at its state.
+  Network snapshot;
+  konsts = Konsts{};
+  ASSERT_TRUE(fio::connect(fio::network_file, dir.file("fort.18").c_str(), true));
+  ASSERT_TRUE(fio::connect(fio::report, "/dev/null", false));
+  for (int k = 0; k < 2; ++k) ASSERT_EQ(LoadResult::loaded, load_network(snapshot));
+  fio::close(fio::network_file);
+  fio::close(fio::report);
+  const std::complex<double> carried =
+      dominant_mode(jacobian(konsts, state_of(snapshot.biomass, konsts.ncomp))).value;
+  char text[80];
+  std::snprintf(text, sizeof text, "dominant eigenvalue: %.4g + %.4gi per time unit",
+                carried.real(), carried.imag());
+  r = stability(dir, "fort.18 --time 25 --model 1");
+  EXPECT_THAT(r.out, HasSubstr(text));
   r = stability(dir, "fort.18 --time 99 --model 1");
   EXPECT_EQ(2, r.status);
   EXPECT_THAT(r.err, HasSubstr("none is at time 99.000"));
@@ -396,6 +428,10 @@ TEST(Stability, Refusals) {
   std::string empty_plants = two_compartments_file();
   empty_plants.replace(empty_plants.find("  1       10.0000"), 17, "  1        0.0000");
   write_file(dir.file("zero.net"), empty_plants);
+  write_file(dir.file("isolated.net"), "A PLANT AND A STONE\n  2  1\nPLANTS\nSTONE\n"
+                                      "  1       10.0000\n  2       20.0000\n -1\n"
+                                      "  1        5.0000\n -1\n  1        3.0000\n -1\n"
+                                      "  1        2.0000\n -1\n -1 -1\n");
   struct Case {
     std::string args;
     int status;
@@ -406,6 +442,10 @@ TEST(Stability, Refusals) {
       {"negative.net", 2,
        "ecodyn-stability: negative.net, line 12: ecodyn refuses the network: ERROR EXPORT VECTOR "
        "CAN NOT HAVE VALUES LESS THAN 0\n",
+       ""},
+      {"isolated.net", 2,
+       "ecodyn-stability: isolated.net: description 1: ecodyn refuses the network: ALL "
+       "THROUGHPUTS MUST BE POSITIVE.\n",
        ""},
       {"two.net --model 4", 2, "--model: Value 4 not in range", ""},
       {"two.net --perturb biomass:trees=2", 2,

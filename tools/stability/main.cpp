@@ -22,6 +22,7 @@
 #include "fio/fio.h"
 #include "model/coefficients.h"
 #include "model/konsts.h"
+#include "network/balance.h"
 #include "network/loader.h"
 #include "run/scenario.h"
 #include "report.h"
@@ -83,8 +84,8 @@ Terminal caught(F&& f) {
   return t;
 }
 
-// Returns ecodyn's message without the carriage-control column and the
-// line ends: "BIOMASSES MUST BE GREATER THAN ZERO."
+// Returns ecodyn's message, the last line it wrote, without the
+// carriage-control column: "BIOMASSES MUST BE GREATER THAN ZERO."
 std::string message_of(const std::string& text) {
   std::string m;
   std::size_t from = 0;
@@ -94,7 +95,7 @@ std::string message_of(const std::string& text) {
     const std::string line = end > from ? text.substr(from + 1, end - from - 1) : "";
     const std::size_t first = line.find_first_not_of(' ');
     if (first != std::string::npos) {
-      m += (m.empty() ? "" : " ") + line.substr(first, line.find_last_not_of(' ') - first + 1);
+      m = line.substr(first, line.find_last_not_of(' ') - first + 1);
     }
     from = end + 1;
   }
@@ -194,6 +195,16 @@ bool choose(const Options& o, ecodyn::Network& net, Study& study) {
   study.index = chosen->line;
   study.count = count;
   load(o.network, study.index, net);
+  // ecodyn checks the balance of an ordinary network before it asks for a
+  // model, and stops there at a compartment without throughput.
+  if (!net.restart) {
+    const Terminal t = caught([&] { ecodyn::check_balance(net); });
+    if (t.status != 0) {
+      diagnostics.error(0, "description " + std::to_string(study.index) +
+                               ": ecodyn refuses the network: " + message_of(t.text));
+      return false;
+    }
+  }
   study.title = name_text(net.names, 0, 20, 78);
   study.ncomp = konsts.ncomp;
   study.nliv = konsts.nliv;
