@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing ecodyn need, if any
 # is missing. Run as root. gnuplot draws the pictures of ecodyn-plot; xmllint
-# checks them in the tests; groff and man render the manual pages.
+# checks them in the tests; groff and man render the manual pages; Eigen
+# finds the eigenvalues of ecodyn-stability.
 set -euo pipefail
 packages=(g++ cmake make libf2c2-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  gnuplot-nox libxml2-utils groff-base man-db)
+  gnuplot-nox libxml2-utils groff-base man-db libeigen3-dev)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -1,7 +1,8 @@
-// The flow laws of the dynamic model, written once for the model equations
-// and for the flows a snapshot records. Each law fixes its order of
-// multiplication, so that every caller rounds the products alike; the
-// templates take single-precision reals or vectors of them.
+// The flow laws of the dynamic model, written once for the model equations,
+// for the flows a snapshot records and, with their slopes, for the Jacobian
+// of the linear analysis. Each law fixes its order of multiplication, so
+// that every caller rounds the products alike; the templates take
+// single-precision reals or vectors of them, and doubles for the analysis.
 #pragma once
 
 #include <cmath>
@@ -49,6 +50,56 @@ inline T add_self_term(T d, T c, T bref, T y) {
 inline float availability(float bref, float y) {
   const float x = 1.0f - bref / y;
   return static_cast<float>(std::exp(static_cast<double>(x)));
+}
+
+// The slopes of the laws, for the Jacobian of the model: the change of a
+// flow with the biomass of its donor or of its recipient, in the precision
+// of the arguments.
+
+// Returns d/dy of linear(c, y) and of donor(c, y_donor): c.
+template <class T>
+inline T linear_slope(T c) {
+  return c;
+}
+
+// Returns d/dy(donor) of mass_action(c, y_donor, y_recipient): c*y(recipient).
+template <class T>
+inline T mass_action_by_donor(T c, T y_recipient) {
+  return c * y_recipient;
+}
+
+// Returns d/dy(recipient) of mass_action(c, y_donor, y_recipient): c*y(donor).
+template <class T>
+inline T mass_action_by_recipient(T c, T y_donor) {
+  return c * y_donor;
+}
+
+// Returns d/dy(recipient) of predator(c, y_recipient, avail): c*avail(donor).
+template <class T>
+inline T predator_by_recipient(T c, T avail_donor) {
+  return c * avail_donor;
+}
+
+// Returns d/dy(donor) of predator(c, y_recipient, avail(donor)):
+// c*y(recipient) times the availability's slope.
+template <class T>
+inline T predator_by_donor(T c, T y_recipient, T avail_slope_donor) {
+  return c * y_recipient * avail_slope_donor;
+}
+
+// Returns d/dy of the self-term c*y*(y - bref): c*(2y - bref).
+template <class T>
+inline T self_term_slope(T c, T bref, T y) {
+  return c * (y + y - bref);
+}
+
+// The availability exp(1 - bref/y) in double precision throughout, for the
+// linear analysis of the model.
+inline double availability(double bref, double y) { return std::exp(1.0 - bref / y); }
+
+// Returns d/dy of exp(1 - bref/y): the availability times bref/y^2.
+inline double availability_slope(double bref, double y) {
+  return availability(bref, y) * bref / (y * y);
 }
 
 }  // namespace ecodyn::flow
