@@ -235,8 +235,11 @@ TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
                          "--perturb 'input:Blue-green Algae=0.5' --perturb 'export:3=0' "
                          "--perturb 'respiration:cormorants=2' --perturb 'exchange:2,Cormorants=1'");
   ASSERT_EQ(0, r.status) << r.err;
-  // The network is not balanced: said on standard error, not only in the transcript.
-  EXPECT_THAT(r.err, StartsWith("ecodyn-run: ecodyn: INPUT NETWORK IS NOT BALANCED TO YOUR "
+  // Said on standard error, not only in the transcript: the linear analysis
+  // beforehand, then that the network is not balanced.
+  EXPECT_THAT(r.err, StartsWith("ecodyn-run: note: under model 1 the steady state is unstable "
+                                "(dominant eigenvalue 1.1e+02 per time unit): small departures "
+                                "grow\necodyn-run: ecodyn: INPUT NETWORK IS NOT BALANCED TO YOUR "
                                 "SPECIFICATIONS.\necodyn-run: note: the network is not at rest"));
   // Compartment 2's biomass is .1891800E+00 in the network file.
   const std::string answers =
@@ -258,6 +261,7 @@ TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
   RunResult r = run_runner(dir.path(), examples_dir + "grazing_chain.net --model 1,3 --end 50 "
                                                   "--print 5 --snapshot 25 --dir first");
   ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.err);  // stable under both: no note
   const std::string network = read_file(examples_dir + "grazing_chain.net");
   EXPECT_EQ(network + network, read_file("first/fort.7"));
   const auto answers = lines_of(read_file("first/answers"));

@@ -31,6 +31,7 @@
 #include "model/konsts.h"
 #include "network/loader.h"
 #include "scenario.h"
+#include "stability/stability.h"
 
 namespace {
 
@@ -393,6 +394,16 @@ Values starting_values(const fs::path& network, int model, bool derive) {
   ecodyn::load_network(net);
   fio::close(fio::network_file);
   fio::close(fio::report);
+  // The linear analysis tells beforehand what the run will show: an
+  // unstable steady state departs from itself under that model.
+  if (!net.restart) {
+    try {
+      const std::string note = ecodyn::stability::instability_note(net, model);
+      if (!note.empty()) complain(note);
+    } catch (const fio::Stop&) {
+      // ecodyn stops on this network too, and says why.
+    }
+  }
   if (derive && (!net.restart || model != ecodyn::konsts.mtype)) {
     ecodyn::derive_coefficients(net, model);
   }
