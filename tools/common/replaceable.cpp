@@ -27,6 +27,20 @@ std::string link_target(const std::string& requested) {
   return path.string();
 }
 
+bool distinct(const std::vector<std::string>& outputs, std::string& error) {
+  for (std::size_t b = 0; b < outputs.size(); ++b) {
+    for (std::size_t a = 0; a < b; ++a) {
+      if (outputs[a].empty() || outputs[b].empty()) continue;
+      if (outputs[a] == outputs[b] || same_file(outputs[a], outputs[b]) ||
+          link_target(outputs[a]) == link_target(outputs[b])) {
+        error = "cannot write " + outputs[b] + ": it is also the output " + outputs[a];
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 bool replaceable(const std::string& path, const std::vector<std::string>& inputs,
                  std::string& error) {
   for (const std::string& input : inputs) {

@@ -158,8 +158,12 @@ struct Options {
 int write_tables(const Options& o) {
   const std::string path = o.snapshots.empty() ? o.input : o.snapshots;
   const bool to_file = !o.output.empty() && o.output != "-";
+  std::string error;
+  if (!tools::distinct({to_file ? o.output : std::string(), o.events}, error)) {
+    complain(error);
+    return exit_failure;
+  }
   for (const std::string& file : {to_file ? o.output : std::string(), o.events}) {
-    std::string error;
     if (!file.empty() && !tools::replaceable(file, {path}, error)) {
       complain(error);
       return exit_failure;

@@ -77,6 +77,10 @@ bool keep_script(tools::Spool& script, const std::string& path) {
 int draw(const std::string& input, int cycle, const std::string& script_path,
          const plot::Picture& picture) {
   std::string error;
+  if (!tools::distinct({picture.output, script_path}, error)) {
+    complain(error);
+    return exit_failure;
+  }
   for (const std::string& file : {script_path, picture.output}) {
     if (!file.empty() && !tools::replaceable(file, {input}, error)) {
       complain(error);
