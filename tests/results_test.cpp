@@ -122,20 +122,20 @@ TEST_F(Results, TablesOfTwoCyclesExtinctionSnapshotsAndUnreadableInputs) {
   ASSERT_EQ(0, r.status) << r.err;
   const std::vector<std::string> out = records(r.out);
   ASSERT_EQ(5u, out.size());  // at 0, 1, 2 and 3; POOLS never reaches its end
-  EXPECT_EQ("snapshot,time,1 ALGAE,2 ZOOPLANKTON,\"3 FISH, SMALL\",\"4 GULLS \"\"LARGE\"\"\","
+  EXPECT_EQ("cycle,snapshot,time,1 ALGAE,2 ZOOPLANKTON,\"3 FISH, SMALL\",\"4 GULLS \"\"LARGE\"\"\","
             "5 MUSSELS,6 SNAILS,7 DETRITUS,8 DOC",
             out[0]);
   // The empty SNAILS have no biomass record: zero.
-  EXPECT_EQ("1,0.000,0.1000000E+03,0.2000000E+02,0.5000000E+01,0.2000000E+01,0.5000000E+02,"
+  EXPECT_EQ("1,1,0.000,0.1000000E+03,0.2000000E+02,0.5000000E+01,0.2000000E+01,0.5000000E+02,"
             "0.0000000E+00,0.2000000E+03,0.1000000E+02",
             out[1]);
   const double loaded[] = {100, 20, 5, 2, 50, 0, 200};
   for (int s = 1; s <= 3; ++s) {
     const std::string& row = out[s + 1];
     // 0. and seven digits, E and exponent; DOC at rest after its extinction.
-    EXPECT_THAT(row, testing::MatchesRegex(std::to_string(s + 1) + "," + std::to_string(s) +
+    EXPECT_THAT(row, testing::MatchesRegex("1," + std::to_string(s + 1) + "," + std::to_string(s) +
                                            "\\.000,(0\\.[0-9]{7}E[-+][0-9]{2},){7}0\\.1000000E-08"));
-    std::istringstream cells(row.substr(row.find(',', 2) + 1));
+    std::istringstream cells(row.substr(row.find(',', 4) + 1));
     for (int i = 0; i < 7; ++i) {
       double value = 0;
       char comma = 0;
@@ -144,6 +144,12 @@ TEST_F(Results, TablesOfTwoCyclesExtinctionSnapshotsAndUnreadableInputs) {
       EXPECT_NEAR(want, value, 1e-5 * want) << row << ": " << i + 1;
     }
   }
+  // The time going back begins a second cycle.
+  write_file(dir.file("twice.18"), read_file(dir.file("fort.18")) + read_file(dir.file("fort.18")));
+  std::string cycles;
+  for (const std::string& record : records(tool(csv_tool, "--snapshots twice.18").out))
+    cycles += record.substr(0, record.find(',')) + " ";
+  EXPECT_EQ("cycle 1 1 1 1 2 2 2 2 ", cycles);
 
   // Unreadable input: status 2 and no output. The last row cut after its
   // first value; a table cut after its head.
