@@ -433,6 +433,60 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
   });
 }
 
+// Returns the height in an SVG picture of the first text element that reads
+// text (the position of the group around it), or -1.
+double text_height(const std::string& svg, const std::string& text) {
+  const std::size_t at = svg.find(">" + text + "<");
+  const std::size_t group = at == std::string::npos ? at : svg.rfind("translate(", at);
+  return group == std::string::npos ? -1 : std::stod(svg.substr(svg.find(',', group) + 1));
+}
+
+// Reports compared: a panel per compartment, a line per report and cycle
+// labelled, the axes labelled with units, the key below the panels, and a
+// line that ends at its extinction with a marker.
+TEST_F(Results, PlotsThatCompare) {
+  run_ecodyn_on(read_file(examples_dir + "grazing_chain.net"),
+                read_file(examples_dir + "grazing_chain.extinction.answers"));
+  fs::create_directories(dir.file("base"));
+  fs::rename(dir.file("fort.8"), dir.file("base/fort.8"));
+  run_ecodyn_on(two_networks(), answers);
+  fs::create_directories(dir.file("walleye"));
+  fs::rename(dir.file("fort.8"), dir.file("walleye/fort.8"));
+  const auto key_below = [](const std::string& text, double height) {
+    return testing::Truly([=](const std::string& svg) {
+      const double y = text_height(svg, text);
+      return y > height - 60 && y < height;
+    });
+  };
+  check_faults(dir.path(), plot_tool, {
+      {"$P base/fort.8 walleye/fort.8 -o cmp.svg --units 'g C m-2' --time-unit d --script cmp.gp "
+       "&& xmllint --noout cmp.svg", 0, "",
+       {{"cmp.svg", AllOf(HasSubstr(">base<"), HasSubstr(">walleye, cycle 1<"),
+                          HasSubstr(">walleye, cycle 2<"), HasSubstr(">2 GRAZERS<"),
+                          HasSubstr(">3 FISH, SMALL<"), HasSubstr(">8 DOC<"),
+                          HasSubstr(">biomass (g C m-2)<"), HasSubstr(">time (d)<"),
+                          HasSubstr("width=\"900\" height=\"5500\""), key_below("base", 500))},
+        // PREDATORS end at the notice of their extinction, DOC in cycle 1.
+        {"cmp.gp", AllOf(HasSubstr("\n0.500 500 62.7 1.46e-08 999\n0.628 ? ? 1.46e-08 ?\n"
+                                   "0.750 500 63.9 NaN 999\n"),
+                         testing::ContainsRegex("\\$ends3 << EOD\n0.628 1.46e-08 1\nEOD\n"),
+                         testing::ContainsRegex("\\$ends[0-9]+ << EOD\n0.[0-9]+ [0-9.e+-]+ 2\nEOD\n"),
+                         Not(HasSubstr("yellow")))}}},
+      {"$P base/fort.8 walleye/fort.8 --cycle 2 --label A --label 'B,\"C' --cycle-labels x,y "
+       "-o cmp.svg", 0, "",
+       {{"cmp.svg", AllOf(HasSubstr(">B,\"C<"), Not(HasSubstr(">A<")), Not(HasSubstr(">x<")),
+                          HasSubstr(" width=\"900\" height=\"1000\""))}}},
+      {"$P walleye/fort.8 -o one.svg --cycle-labels 'model 1 (generic predator control)'", 0, "",
+       {{"one.svg", AllOf(HasSubstr(">model 1 (generic predator control): "),
+                          HasSubstr(">cycle 2: POOLS<"), Not(HasSubstr(">8 DOC<")))}}},
+      {"$P base/fort.8 -o one.svg --script one.gp", 0, "",
+       {{"one.svg", AllOf(HasSubstr("#gpPt6"), key_below("GRASS", 500))},
+        {"one.gp", HasSubstr("\n$ends1 << EOD\n0.628 1.46e-08 3\nEOD\n")}}},
+      {"$P base/fort.8 walleye/fort.8 --label A -o cmp.svg", 2,
+       "ecodyn-plot: --label given 1 times for 2 reports: give it once for each report\n"},
+  });
+}
+
 // Texts as gnuplot strings and as they can be shown; snapshot values as CSV.
 TEST(Texts, GnuplotStringsShownTextsAndSevenDigits) {
   const std::pair<std::string, std::string> quoted[] = {

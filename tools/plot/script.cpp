@@ -183,6 +183,9 @@ void Script::row(const Cycle& c, const tools::TableRow& row) {
     if (picture_.relative) v = p.start[i] != 0.0 ? v / p.start[i] : NAN;
     if (p.extinct[i]) v = NAN;
     if (std::isfinite(v)) {
+      const std::size_t panel = p.compartment.empty() ? panels_.size() - 1 : p.compartment[i];
+      if (ranges_.size() <= panel) ranges_.resize(panel + 1, {INFINITY, -INFINITY});
+      ranges_[panel] = {std::min(ranges_[panel].first, v), std::max(ranges_[panel].second, v)};
       p.last[i] = v;
       least_ = std::min(least_, v);
       if (v > 0) {
@@ -289,6 +292,17 @@ void Script::finish() {
   s += "set grid\nset key below horizontal\nset style data lines\nset datafile missing '?'\n";
   const bool multiplot = panel_count > 1;
   if (multiplot) s += "set multiplot layout " + std::to_string(panel_count) + ",1\n";
+  // A panel of a single value: a range around it, where gnuplot would
+  // find the range empty.
+  const std::string range = !log && least_ >= 0 ? "set yrange [0:*]\n" : "set autoscale y\n";
+  ranges_.resize(panel_count, {INFINITY, -INFINITY});
+  const auto around = [&](std::size_t k) {
+    const double v = ranges_[k].first;
+    if (v != ranges_[k].second) return std::string();
+    const double a = log ? v / 10 : v == 0 ? -1 : v < 0 ? 2 * v : 0,
+                 b = log ? v * 10 : v == 0 ? 1 : v < 0 ? 0 : 2 * v;
+    return "set yrange [" + number(a) + ":" + number(b) + "]\n";
+  };
   const auto marks = [&](std::size_t k) {
     return ends[k].empty() ? std::string()
                            : ", \\\n     $ends" + std::to_string(k + 1) +
@@ -298,13 +312,14 @@ void Script::finish() {
     for (std::size_t k = 0; k < panels_.size(); ++k) {
       const Panel& p = panels_[k];
       const std::string title = multiplot ? cycle_label(p.number) + ": " + p.title : p.title;
-      s += "set title " + quoted(shown(title)) + "\n";
+      s += "set title " + quoted(shown(title)) + "\n" + around(k);
       s += "plot";
       for (std::size_t i = 0; i < p.drawn.size(); ++i) {
         s += (i == 0 ? " " : ", \\\n     ") + p.data + " using 1:" + std::to_string(i + 2) +
              " linetype " + std::to_string(i + 1) + " title " + quoted(shown(p.names[i]));
       }
       s += marks(k) + "\n";
+      if (!around(k).empty()) s += range;
     }
   } else {
     // A line per table: its report's label, and what its cycle ran when the
@@ -313,7 +328,7 @@ void Script::finish() {
     for (const Panel& p : panels_) ++tables[p.input];
     for (std::size_t k = 0; k < compartment_list_.size(); ++k) {
       const auto& [number, name] = compartment_list_[k];
-      s += "set title " + quoted(shown(std::to_string(number) + " " + name)) + "\n";
+      s += "set title " + quoted(shown(std::to_string(number) + " " + name)) + "\n" + around(k);
       s += "plot";
       bool any = false;
       for (std::size_t b = 0; b < panels_.size(); ++b) {
@@ -328,6 +343,7 @@ void Script::finish() {
         any = true;
       }
       s += marks(k) + "\n";
+      if (!around(k).empty()) s += range;
     }
   }
   if (multiplot) s += "unset multiplot\n";

@@ -118,6 +118,9 @@ class Script : public tools::ReportHandler {
   std::map<std::pair<int, std::string>, std::size_t> compartments_;
   std::vector<std::pair<int, std::string>> compartment_list_;
   bool open_ = false;  // the data block of the last panel is not yet ended
+  // The smallest and largest value drawn in each panel, so that a panel of
+  // a single value gets a range around it.
+  std::vector<std::pair<double, double>> ranges_;
   // The smallest and largest positive value drawn, and the smallest of all.
   double low_ = INFINITY, high_ = 0, least_ = INFINITY;
 };
