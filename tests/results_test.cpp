@@ -403,6 +403,12 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
   write_file("41.8", panels);
   for (int c = 41; c < 101; ++c) panels += report_cycle("P", {"ALGAE"});
   write_file("101.8", panels);
+  std::string named;  // 102 compartments in 51 tables
+  for (int c = 0; c < 51; ++c) {
+    const std::string n = std::to_string(c);
+    named += report_cycle("P", {std::string(1, 'A').append(n), std::string(1, 'B').append(n)});
+  }
+  write_file("102.8", named);
   const Matcher<const std::string&> svg = StartsWith("<?xml");
   const std::string replacement = "\xef\xbf\xbd";
   check_faults(dir.path(), plot_tool, {
@@ -430,6 +436,12 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
       {"timeout 10 $P 101.8 -o p.svg", 2,
        "ecodyn-plot: 101.8, line 1001: more than 100 tables to draw, the most one picture holds: "
        "choose one with --cycle\n"},
+      {"timeout 10 $P 41.8 41.8 41.8 -o p.svg", 2,
+       "ecodyn-plot: 41.8, line 181: more than 100 tables to draw, the most one picture holds: "
+       "choose one with --cycle or draw fewer reports\n"},
+      {"timeout 10 $P 102.8 one.8 -o p.svg", 2,
+       "ecodyn-plot: 102.8, line 551: more than 100 compartments to draw, the most one picture "
+       "holds: draw fewer reports, or one cycle with --cycle\n"},
   });
 }
 
