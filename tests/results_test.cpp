@@ -420,6 +420,7 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
                           HasSubstr(">Filter ''Feeders<"), HasSubstr(">caf\xc3\xa9 " + replacement + "<"),
                           HasSubstr(">`touch MARKER`<"))}}},
       {"$P report.svg -o report.svg", 2, "ecodyn-plot: cannot write report.svg: it is the input report.svg\n"},
+      {"$P one.8 report.svg -o report.svg", 2, "ecodyn-plot: cannot write report.svg: it is the input report.svg\n"},
       {"$P one.8 -o p.svg --script one.8", 2, "ecodyn-plot: cannot write one.8: it is the input one.8\n"},
       {"$P one.8 -o p.svg --script link.8", 2, "ecodyn-plot: cannot write link.8: it is the input one.8\n"},
       {"$P link.8 -o p.svg --script one.8", 2, "ecodyn-plot: cannot write one.8: it is the input link.8\n"},
