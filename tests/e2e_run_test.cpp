@@ -259,9 +259,12 @@ TEST(Runner, RunsTheLakeExactlyAsAHandWrittenAnswerFileDoes) {
 TEST(Runner, RunsOneCyclePerModelTypeAndResumesASnapshot) {
   ScratchDir dir;
   RunResult r = run_runner(dir.path(), examples_dir + "grazing_chain.net --model 1,3 --end 50 "
-                                                  "--print 5 --snapshot 25 --dir first");
+                                                  "--print 5 --snapshot 25 --dir first --plot");
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err);  // stable under both: no note
+  // The picture names each cycle by its model type.
+  EXPECT_THAT(read_file("first/fort.8.svg"), testing::AllOf(HasSubstr(">model 1 (generic predator control): "),
+                                                   HasSubstr(">model 3 (damped Lotka-Volterra): ")));
   const std::string network = read_file(examples_dir + "grazing_chain.net");
   EXPECT_EQ(network + network, read_file("first/fort.7"));
   const auto answers = lines_of(read_file("first/answers"));

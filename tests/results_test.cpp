@@ -122,20 +122,20 @@ TEST_F(Results, TablesOfTwoCyclesExtinctionSnapshotsAndUnreadableInputs) {
   ASSERT_EQ(0, r.status) << r.err;
   const std::vector<std::string> out = records(r.out);
   ASSERT_EQ(5u, out.size());  // at 0, 1, 2 and 3; POOLS never reaches its end
-  EXPECT_EQ("snapshot,time,1 ALGAE,2 ZOOPLANKTON,\"3 FISH, SMALL\",\"4 GULLS \"\"LARGE\"\"\","
+  EXPECT_EQ("cycle,snapshot,time,1 ALGAE,2 ZOOPLANKTON,\"3 FISH, SMALL\",\"4 GULLS \"\"LARGE\"\"\","
             "5 MUSSELS,6 SNAILS,7 DETRITUS,8 DOC",
             out[0]);
   // The empty SNAILS have no biomass record: zero.
-  EXPECT_EQ("1,0.000,0.1000000E+03,0.2000000E+02,0.5000000E+01,0.2000000E+01,0.5000000E+02,"
+  EXPECT_EQ("1,1,0.000,0.1000000E+03,0.2000000E+02,0.5000000E+01,0.2000000E+01,0.5000000E+02,"
             "0.0000000E+00,0.2000000E+03,0.1000000E+02",
             out[1]);
   const double loaded[] = {100, 20, 5, 2, 50, 0, 200};
   for (int s = 1; s <= 3; ++s) {
     const std::string& row = out[s + 1];
     // 0. and seven digits, E and exponent; DOC at rest after its extinction.
-    EXPECT_THAT(row, testing::MatchesRegex(std::to_string(s + 1) + "," + std::to_string(s) +
+    EXPECT_THAT(row, testing::MatchesRegex("1," + std::to_string(s + 1) + "," + std::to_string(s) +
                                            "\\.000,(0\\.[0-9]{7}E[-+][0-9]{2},){7}0\\.1000000E-08"));
-    std::istringstream cells(row.substr(row.find(',', 2) + 1));
+    std::istringstream cells(row.substr(row.find(',', 4) + 1));
     for (int i = 0; i < 7; ++i) {
       double value = 0;
       char comma = 0;
@@ -144,6 +144,12 @@ TEST_F(Results, TablesOfTwoCyclesExtinctionSnapshotsAndUnreadableInputs) {
       EXPECT_NEAR(want, value, 1e-5 * want) << row << ": " << i + 1;
     }
   }
+  // The time going back begins a second cycle.
+  write_file(dir.file("twice.18"), read_file(dir.file("fort.18")) + read_file(dir.file("fort.18")));
+  std::string cycles;
+  for (const std::string& record : records(tool(csv_tool, "--snapshots twice.18").out))
+    cycles += record.substr(0, record.find(',')) + " ";
+  EXPECT_EQ("cycle 1 1 1 1 2 2 2 2 ", cycles);
 
   // Unreadable input: status 2 and no output. The last row cut after its
   // first value; a table cut after its head.
@@ -398,6 +404,12 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
   write_file("41.8", panels);
   for (int c = 41; c < 101; ++c) panels += report_cycle("P", {"ALGAE"});
   write_file("101.8", panels);
+  std::string named;  // 102 compartments in 51 tables
+  for (int c = 0; c < 51; ++c) {
+    const std::string n = std::to_string(c);
+    named += report_cycle("P", {std::string(1, 'A').append(n), std::string(1, 'B').append(n)});
+  }
+  write_file("102.8", named);
   const Matcher<const std::string&> svg = StartsWith("<?xml");
   const std::string replacement = "\xef\xbf\xbd";
   check_faults(dir.path(), plot_tool, {
@@ -409,6 +421,7 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
                           HasSubstr(">Filter ''Feeders<"), HasSubstr(">caf\xc3\xa9 " + replacement + "<"),
                           HasSubstr(">`touch MARKER`<"))}}},
       {"$P report.svg -o report.svg", 2, "ecodyn-plot: cannot write report.svg: it is the input report.svg\n"},
+      {"$P one.8 report.svg -o report.svg", 2, "ecodyn-plot: cannot write report.svg: it is the input report.svg\n"},
       {"$P one.8 -o p.svg --script one.8", 2, "ecodyn-plot: cannot write one.8: it is the input one.8\n"},
       {"$P one.8 -o p.svg --script link.8", 2, "ecodyn-plot: cannot write link.8: it is the input one.8\n"},
       {"$P one.8 -o p.svg --script p.svg", 2, "ecodyn-plot: cannot write p.svg: it is also the output p.svg\n"},
@@ -426,6 +439,66 @@ TEST(PlotFaults, NamesOnlyAsDataInputsAndLinksNeverReplaced) {
       {"timeout 10 $P 101.8 -o p.svg", 2,
        "ecodyn-plot: 101.8, line 1001: more than 100 tables to draw, the most one picture holds: "
        "choose one with --cycle\n"},
+      {"timeout 10 $P 41.8 41.8 41.8 -o p.svg", 2,
+       "ecodyn-plot: 41.8, line 181: more than 100 tables to draw, the most one picture holds: "
+       "choose one with --cycle or draw fewer reports\n"},
+      {"timeout 10 $P 102.8 one.8 -o p.svg", 2,
+       "ecodyn-plot: 102.8, line 551: more than 100 compartments to draw, the most one picture "
+       "holds: draw fewer reports, or one cycle with --cycle\n"},
+  });
+}
+
+// Returns the height in an SVG picture of the first text element that reads
+// text (the position of the group around it), or -1.
+double text_height(const std::string& svg, const std::string& text) {
+  const std::size_t at = svg.find(">" + text + "<");
+  const std::size_t group = at == std::string::npos ? at : svg.rfind("translate(", at);
+  return group == std::string::npos ? -1 : std::stod(svg.substr(svg.find(',', group) + 1));
+}
+
+// Reports compared: a panel per compartment, a line per report and cycle
+// labelled, the axes labelled with units, the key below the panels, and a
+// line that ends at its extinction with a marker.
+TEST_F(Results, PlotsThatCompare) {
+  run_ecodyn_on(read_file(examples_dir + "grazing_chain.net"),
+                read_file(examples_dir + "grazing_chain.extinction.answers"));
+  fs::create_directories(dir.file("base"));
+  fs::rename(dir.file("fort.8"), dir.file("base/fort.8"));
+  run_ecodyn_on(two_networks(), answers);
+  fs::create_directories(dir.file("walleye"));
+  fs::rename(dir.file("fort.8"), dir.file("walleye/fort.8"));
+  const auto key_below = [](const std::string& text, double height) {
+    return testing::Truly([=](const std::string& svg) {
+      const double y = text_height(svg, text);
+      return y > height - 60 && y < height;
+    });
+  };
+  check_faults(dir.path(), plot_tool, {
+      {"$P base/fort.8 walleye/fort.8 -o cmp.svg --units 'g C m-2' --time-unit d --script cmp.gp "
+       "&& xmllint --noout cmp.svg", 0, "",
+       {{"cmp.svg", AllOf(HasSubstr(">base<"), HasSubstr(">walleye, cycle 1<"),
+                          HasSubstr(">walleye, cycle 2<"), HasSubstr(">2 GRAZERS<"),
+                          HasSubstr(">3 FISH, SMALL<"), HasSubstr(">8 DOC<"),
+                          HasSubstr(">biomass (g C m-2)<"), HasSubstr(">time (d)<"),
+                          HasSubstr("width=\"900\" height=\"5500\""), key_below("base", 500))},
+        // PREDATORS end at the notice of their extinction, DOC in cycle 1.
+        {"cmp.gp", AllOf(HasSubstr("\n0.500 500 62.7 1.46e-08 999\n0.628 ? ? 1.46e-08 ?\n"
+                                   "0.750 500 63.9 NaN 999\n"),
+                         testing::ContainsRegex("\\$ends3 << EOD\n0.628 1.46e-08 1\nEOD\n"),
+                         testing::ContainsRegex("\\$ends[0-9]+ << EOD\n0.[0-9]+ [0-9.e+-]+ 2\nEOD\n"),
+                         Not(HasSubstr("yellow")))}}},
+      {"$P base/fort.8 walleye/fort.8 --cycle 2 --label A --label 'B,\"C' --cycle-labels x,y "
+       "-o cmp.svg", 0, "",
+       {{"cmp.svg", AllOf(HasSubstr(">B,\"C<"), Not(HasSubstr(">A<")), Not(HasSubstr(">x<")),
+                          HasSubstr(" width=\"900\" height=\"1000\""))}}},
+      {"$P walleye/fort.8 -o one.svg --cycle-labels 'model 1 (generic predator control)'", 0, "",
+       {{"one.svg", AllOf(HasSubstr(">model 1 (generic predator control): "),
+                          HasSubstr(">cycle 2: POOLS<"), Not(HasSubstr(">8 DOC<")))}}},
+      {"$P base/fort.8 -o one.svg --script one.gp", 0, "",
+       {{"one.svg", AllOf(HasSubstr("#gpPt6"), key_below("GRASS", 500))},
+        {"one.gp", HasSubstr("\n$ends1 << EOD\n0.628 1.46e-08 3\nEOD\n")}}},
+      {"$P base/fort.8 walleye/fort.8 --label A -o cmp.svg", 2,
+       "ecodyn-plot: --label given 1 times for 2 reports: give it once for each report\n"},
   });
 }
 

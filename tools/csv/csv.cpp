@@ -53,7 +53,8 @@ std::string seven_digits(float v) {
 
 Tables::Tables(const char* group, bool tidy, tools::Spool& body, tools::Spool* events)
     : group_(group), tidy_(tidy), body_(body), events_(events) {
-  head_ = group_ + (tidy ? ",time,compartment,name,biomass" : ",time");
+  head_ = (group_ == "snapshot" ? "cycle," : "") + group_ +
+          (tidy ? ",time,compartment,name,biomass" : ",time");
 }
 
 void Tables::table(const Cycle& cycle) {
@@ -77,7 +78,8 @@ void Tables::table(const Cycle& cycle) {
 }
 
 void Tables::row(const Cycle& cycle, const tools::TableRow& row) {
-  const std::string start = std::to_string(cycle.number) + "," + row.time;
+  const std::string start = (group_ == "snapshot" ? std::to_string(run_cycle_) + "," : "") +
+                            std::to_string(cycle.number) + "," + row.time;
   if (tidy_) {
     std::set<int> done;
     for (std::size_t k = 0; k < row.values.size(); ++k) {
@@ -104,7 +106,7 @@ void Tables::extinction(const Cycle& cycle, const tools::Extinction& e) {
 
 void Tables::write_table(const Put& put) {
   put(head_);
-  copy_records(body_, tidy_ ? 0 : index_.size() + 2, put);
+  copy_records(body_, tidy_ ? 0 : index_.size() + (group_ == "snapshot" ? 3 : 2), put);
 }
 
 void Tables::write_events(const Put& put) {

@@ -39,7 +39,9 @@ using Put = std::function<void(std::string_view record)>;
 // compartments adds columns, and its rows leave the columns it lacks empty.
 // The tidy table: "GROUP,time,compartment,name,biomass", one record per row
 // and compartment (a compartment tabulated twice gives one record). The
-// extinctions: "cycle,time,compartment,name". group: "cycle" or "snapshot".
+// extinctions: "cycle,time,compartment,name". group: "cycle" or "snapshot";
+// a table of snapshots begins with a column "cycle", the cycle of the run
+// that wrote each snapshot (see run_cycle).
 class Tables : public tools::ReportHandler {
  public:
   // The most columns of a wide table; more throw InputError.
@@ -50,6 +52,9 @@ class Tables : public tools::ReportHandler {
   void table(const Cycle& cycle) override;
   void row(const Cycle& cycle, const tools::TableRow& row) override;
   void extinction(const Cycle& cycle, const tools::Extinction& extinction) override;
+
+  // Sets the cycle of the run that wrote the snapshots handed over next.
+  void run_cycle(int cycle) { run_cycle_ = cycle; }
 
   // Hands the table to put, head first.
   void write_table(const Put& put);
@@ -63,6 +68,7 @@ class Tables : public tools::ReportHandler {
 
   std::string group_;
   bool tidy_;
+  int run_cycle_ = 0;
   tools::Spool& body_;
   tools::Spool* events_;
   std::string head_;

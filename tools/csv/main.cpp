@@ -52,7 +52,10 @@ holding a comma or a double quote are quoted (RFC 4180).
 --snapshots reads a snapshot file of ecodyn instead (any network file will
 do): one record per snapshot with the biomass of every compartment to seven
 significant digits, as ecodyn reads it back (a compartment without a biomass
-record has biomass zero); the first column counts the snapshots.
+record has biomass zero). The columns: cycle, snapshot, time, then the
+compartments. cycle counts the cycles of the run that wrote the snapshots:
+a new cycle begins where the model type or the title changes or the time
+goes back; snapshot counts the snapshots.
 
 --events writes the extinctions of the report to a second file:
 cycle,time,compartment,name.
@@ -71,8 +74,17 @@ was). Exit status: 0 when the tables were written, 2 otherwise.)";
 // the record layer's diagnostic.
 void read_snapshots(csv::Tables& tables) {
   static tools::NetworkValues net;
-  int count = 0;
+  int count = 0, cycle = 0, model = 0;
+  std::string title;
+  double last_time = 0;
   while (tools::read_description(snapshot_unit, net)) {
+    // A cycle of the run begins where the model type or the title changes
+    // or the time goes back.
+    if (cycle == 0 || net.mtype != model || net.title() != title || net.time < last_time) ++cycle;
+    model = net.mtype;
+    title = net.title();
+    last_time = net.time;
+    tables.run_cycle(cycle);
     tools::Cycle c{++count, net.line, net.title(), {}};
     char time[32];
     std::snprintf(time, sizeof time, "%.3f", static_cast<double>(net.time));

@@ -1,8 +1,10 @@
-// ecodyn-plot: draws the time-series tables of an ecodyn report file as a
+// ecodyn-plot: draws the time-series tables of ecodyn report files as a
 // picture (SVG, PNG or PDF) with gnuplot.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "common/command_line.h"
 #include "common/diagnostics.h"
@@ -23,14 +25,21 @@ constexpr int exit_failure = fio::exit_bad_io;
 constexpr auto script_unit = static_cast<fio::Unit>(20);
 
 constexpr const char* description =
-    "Draws the time-series tables of an ecodyn report file: biomass against time, one line per "
-    "compartment, one panel per cycle of the run.";
+    "Draws the time-series tables of ecodyn report files: biomass against time. For one report, "
+    "one line per compartment and one panel per cycle of the run; for several, one panel per "
+    "compartment and one line per report and cycle.";
 
 constexpr const char* footer =
     R"(
 The format follows the name of the picture: .svg, .png or .pdf. The default
 size is 900 by 500 pixels per panel (PDF: 9 by 5 inches per panel), at most
-20000 high; --size sets the size of the whole picture, of at most 100 panels.
+20000 high; --size sets the size of the whole picture, of at most 100 panels
+and 100 tables. Several reports are compared compartment by compartment
+(matched by number and name); each line is labelled by --label, given once
+for each report in order, or by default by the folder of the report (its
+name if it has none), and, where a report holds several cycles, by what
+the cycle ran (--cycle-labels) or its number. A compartment that went
+extinct has its line end at the time of the notice, with a marker.
 The biomass axis is logarithmic when the biomasses drawn span more than three
 decades (--log and --linear decide instead). A compartment tabulated twice is
 drawn once. Bytes of a title or name that are not valid UTF-8 are read as
@@ -72,9 +81,17 @@ bool keep_script(tools::Spool& script, const std::string& path) {
   return true;
 }
 
-// Draws the tables of the report (those of one cycle, if cycle is not 0);
+// Returns the label of a report by default: the name of its folder, or
+// its own name if it has none.
+std::string default_label(const std::string& input) {
+  const std::filesystem::path path(input);
+  const std::string folder = path.parent_path().filename().string();
+  return folder.empty() || folder == "." || folder == ".." ? path.filename().string() : folder;
+}
+
+// Draws the tables of the reports (those of one cycle, if cycle is not 0);
 // returns the exit status.
-int draw(const std::string& input, int cycle, const std::string& script_path,
+int draw(const std::vector<std::string>& inputs, int cycle, const std::string& script_path,
          const plot::Picture& picture) {
   std::string error;
   if (!tools::distinct({picture.output, script_path}, error)) {
@@ -82,16 +99,23 @@ int draw(const std::string& input, int cycle, const std::string& script_path,
     return exit_failure;
   }
   for (const std::string& file : {script_path, picture.output}) {
-    if (!file.empty() && !tools::replaceable(file, {input}, error)) {
+    if (!file.empty() && !tools::replaceable(file, inputs, error)) {
       complain(error);
       return exit_failure;
     }
   }
-  return tools::reading(input, [&] {
-    tools::Spool spool;
-    plot::Script script(picture, cycle, spool);
-    // The report is read once, as a stream: a pipe will do.
-    tools::read_report(input, script);
+  tools::Spool spool;
+  plot::Script script(picture, cycle, spool);
+  // Each report is read once, as a stream: a pipe will do.
+  for (std::size_t k = 0; k < inputs.size(); ++k) {
+    script.input(k);
+    const int status = tools::reading(inputs[k], [&] {
+      tools::read_report(inputs[k], script);
+      return 0;
+    });
+    if (status != 0) return status;
+  }
+  return tools::reading(inputs.back(), [&] {
     script.finish();
     if (!script_path.empty() && !keep_script(spool, script_path)) return exit_failure;
     const std::string gnuplot = plot::find_gnuplot();
@@ -115,12 +139,23 @@ int main(int argc, char** argv) {
   fio::set_program_name("ecodyn-plot");
 
   CLI::App app{description, "ecodyn-plot"};
-  std::string input = "fort.8", script_path, size;
+  std::vector<std::string> inputs{"fort.8"}, labels, cycle_labels;
+  std::string script_path, size;
   plot::Picture picture;
   int cycle = 0;
   bool log = false, linear = false;
-  app.add_option("REPORT", input, "report file of ecodyn to read (default fort.8)")
+  app.add_option("REPORT", inputs, "report files of ecodyn to read (default fort.8)")
       ->type_name("FILE");
+  app.add_option("--label", labels, "label of the lines of a report, once for each in order")
+      ->type_name("TEXT");
+  app.add_option("--cycle-labels", cycle_labels,
+                 "what each cycle ran, from the first, as \"model 1,model 2\"")
+      ->type_name("TEXT,...")
+      ->delimiter(',');
+  app.add_option("--units", picture.units, "units of biomass, for the axis label")
+      ->type_name("TEXT");
+  app.add_option("--time-unit", picture.time_unit, "unit of time, for the axis label")
+      ->type_name("TEXT");
   app.add_option("-o,--output", picture.output, "picture to write: NAME.svg, NAME.png or NAME.pdf")
       ->type_name("FILE")
       ->required();
@@ -150,7 +185,16 @@ int main(int argc, char** argv) {
   picture.scale = log      ? plot::Scale::logarithmic
                   : linear ? plot::Scale::linear
                            : plot::Scale::automatic;
-  picture.source = input;
+  if (!labels.empty() && labels.size() != inputs.size()) {
+    complain("--label given " + std::to_string(labels.size()) + " times for " +
+             std::to_string(inputs.size()) + " reports: give it once for each report");
+    return exit_failure;
+  }
+  for (std::size_t k = 0; k < inputs.size(); ++k) {
+    picture.labels.push_back(labels.empty() ? default_label(inputs[k]) : labels[k]);
+    picture.source += (k == 0 ? "" : ", ") + inputs[k];
+  }
+  picture.cycle_labels = cycle_labels;
 
-  return fio::run([&] { return draw(input, cycle, script_path, picture); });
+  return fio::run([&] { return draw(inputs, cycle, script_path, picture); });
 }

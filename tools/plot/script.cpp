@@ -111,25 +111,59 @@ Script::Script(const Picture& picture, int cycle, tools::Spool& out)
   out_.write("# Run it again with: gnuplot SCRIPT (or set outfile = 'name' first).\n\n");
 }
 
+void Script::input(std::size_t k) {
+  if (open_) out_.write("EOD\n\n");
+  open_ = false;
+  input_ = k;
+}
+
+std::string Script::cycle_label(int number) const {
+  const auto k = static_cast<std::size_t>(number - 1);
+  if (k < picture_.cycle_labels.size() && !picture_.cycle_labels[k].empty())
+    return picture_.cycle_labels[k];
+  return "cycle " + std::to_string(number);
+}
+
 void Script::table(const Cycle& c) {
   if (open_) out_.write("EOD\n\n");
   open_ = false;
   if (cycle_ != 0 && c.number != cycle_) return;
+  const bool compare = picture_.labels.size() > 1;
   if (panels_.size() == max_panels) {
     throw tools::InputError(c.line, "more than " + std::to_string(max_panels) +
                                         " tables to draw, the most one picture holds: choose one "
-                                        "with --cycle");
+                                        "with --cycle" +
+                                        (compare ? " or draw fewer reports" : ""));
   }
-  Panel p{c.number, c.title, {}, {}, {}};
+  Panel p;
+  p.input = input_;
+  p.number = c.number;
+  p.title = c.title;
+  p.data = (compare ? "$run" + std::to_string(input_ + 1) + "_cycle" : "$cycle") +
+           std::to_string(c.number);
   std::set<int> seen;
-  std::string head = "$cycle" + std::to_string(c.number) + " << EOD\n# time";
+  std::string head = p.data + " << EOD\n# time";
   for (std::size_t i = 0; i < c.columns.size(); ++i) {
     const tools::Column& col = c.columns[i];
     if (!seen.insert(col.number).second) continue;
+    if (compare) {
+      const auto [at, added] =
+          compartments_.try_emplace({col.number, col.name}, compartment_list_.size());
+      if (added && compartment_list_.size() == max_panels) {
+        throw tools::InputError(c.line, "more than " + std::to_string(max_panels) +
+                                            " compartments to draw, the most one picture holds: "
+                                            "draw fewer reports, or one cycle with --cycle");
+      }
+      if (added) compartment_list_.emplace_back(col.number, col.name);
+      p.compartment.push_back(at->second);
+    }
     p.drawn.push_back(i);
+    p.numbers.push_back(col.number);
     p.names.push_back(col.name.empty() ? "compartment " + std::to_string(col.number) : col.name);
     head += " | " + std::to_string(col.number) + " " + shown(col.name);
   }
+  p.last.assign(p.drawn.size(), NAN);
+  p.extinct.assign(p.drawn.size(), false);
   out_.write(head + "\n");
   panels_.push_back(std::move(p));
   open_ = true;
@@ -142,11 +176,17 @@ void Script::row(const Cycle& c, const tools::TableRow& row) {
   std::string line = row.time;
   for (std::size_t i = 0; i < p.drawn.size(); ++i) {
     // The biomass, or its ratio to the biomass of the first row (undefined
-    // when that is zero).
+    // when that is zero); nothing after the compartment went extinct, where
+    // the floor ecodyn keeps it at would read as a recovery.
     double v = tools::value_of(row.values[p.drawn[i]]);
     if (first) p.start.push_back(v);
     if (picture_.relative) v = p.start[i] != 0.0 ? v / p.start[i] : NAN;
+    if (p.extinct[i]) v = NAN;
     if (std::isfinite(v)) {
+      const std::size_t panel = p.compartment.empty() ? panels_.size() - 1 : p.compartment[i];
+      if (ranges_.size() <= panel) ranges_.resize(panel + 1, {INFINITY, -INFINITY});
+      ranges_[panel] = {std::min(ranges_[panel].first, v), std::max(ranges_[panel].second, v)};
+      p.last[i] = v;
       least_ = std::min(least_, v);
       if (v > 0) {
         low_ = std::min(low_, v);
@@ -158,8 +198,24 @@ void Script::row(const Cycle& c, const tools::TableRow& row) {
   if (!row.time.empty()) out_.write(line + "\n");  // a time too large for its field is left out
 }
 
+void Script::extinction(const Cycle& c, const tools::Extinction& e) {
+  if (!open_ || panels_.back().number != c.number) return;
+  Panel& p = panels_.back();
+  const auto at = std::find(p.numbers.begin(), p.numbers.end(), e.compartment.number);
+  const auto i = static_cast<std::size_t>(at - p.numbers.begin());
+  if (at == p.numbers.end() || p.extinct[i] || e.time.empty()) return;
+  // The line ends at the time of the notice at the last value drawn; the
+  // other lines pass by this row (missing, "?"), where NaN would break them.
+  p.extinct[i] = true;
+  std::string line = e.time;
+  for (std::size_t j = 0; j < p.drawn.size(); ++j) line.append(" ").append(j == i ? number(p.last[i]) : "?");
+  out_.write(line + "\n");
+  p.ends.push_back({i, {e.time, p.last[i]}});
+}
+
 std::pair<int, int> Script::size() const {
-  const int panels = static_cast<int>(panels_.size());
+  const int panels = static_cast<int>(picture_.labels.size() > 1 ? compartment_list_.size()
+                                                                 : panels_.size());
   return {picture_.width > 0 ? picture_.width : default_width,
           picture_.height > 0 ? picture_.height : std::min(panel_height * panels, max_size)};
 }
@@ -172,10 +228,27 @@ void Script::finish() {
                                            : "no time-series table in cycle " +
                                                  std::to_string(cycle_));
   }
+  const bool compare = picture_.labels.size() > 1;
   const auto [width, height] = size();
   const bool log = picture_.scale == Scale::logarithmic ||
                    (picture_.scale == Scale::automatic && spans_decades());
-  std::string s = "if (!exists(\"outfile\")) outfile = " + quoted(picture_.output) + "\n";
+  std::string s;
+  // The extinctions of each panel: time, value and the line type of the line
+  // they end.
+  const std::size_t panel_count = compare ? compartment_list_.size() : panels_.size();
+  std::vector<std::string> ends(panel_count);
+  for (std::size_t b = 0; b < panels_.size(); ++b) {
+    const Panel& p = panels_[b];
+    for (const auto& [i, end] : p.ends) {
+      const std::size_t panel = compare ? p.compartment[i] : b;
+      ends[panel] += end.first + " " + number(end.second) + " " +
+                     std::to_string(compare ? b + 1 : i + 1) + "\n";
+    }
+  }
+  for (std::size_t k = 0; k < panel_count; ++k) {
+    if (!ends[k].empty()) s += "$ends" + std::to_string(k + 1) + " << EOD\n" + ends[k] + "EOD\n\n";
+  }
+  s += "if (!exists(\"outfile\")) outfile = " + quoted(picture_.output) + "\n";
   char size[64];
   switch (picture_.format) {
     case Format::svg:
@@ -193,8 +266,11 @@ void Script::finish() {
   }
   s += "set termoption noenhanced\n";
   s += "set output outfile\n\n";
-  s += "set xlabel 'time'\n";
-  s += picture_.relative ? "set ylabel 'biomass / biomass at the start'\n" : "set ylabel 'biomass'\n";
+  const auto unit = [](const std::string& u) { return u.empty() ? "" : " (" + shown(u) + ")"; };
+  s += "set xlabel " + quoted("time" + unit(picture_.time_unit)) + "\n";
+  s += "set ylabel " +
+       quoted(picture_.relative ? "biomass / biomass at the start" : "biomass" + unit(picture_.units)) +
+       "\n";
   if (log) s += "set logscale y\nset format y '%g'\n";
   // A linear axis of biomasses starts at zero. Room above and below, so
   // that a line at the top or bottom of the range (a biomass at rest, a
@@ -205,20 +281,70 @@ void Script::finish() {
     s += "set offsets graph 0, graph 0, graph 0.05, graph 0.05\n";
   }
   s += "set autoscale xfix\n";
-  s += "set grid\nset key outside right top\nset style data lines\n";
-  const bool multiplot = panels_.size() > 1;
-  if (multiplot) s += "set multiplot layout " + std::to_string(panels_.size()) + ",1\n";
-  for (const Panel& p : panels_) {
-    const std::string title =
-        multiplot ? "cycle " + std::to_string(p.number) + ": " + p.title : p.title;
-    s += "set title " + quoted(shown(title)) + "\n";
-    s += "plot";
-    const std::string data = "$cycle" + std::to_string(p.number);
-    for (std::size_t i = 0; i < p.drawn.size(); ++i) {
-      s += (i == 0 ? " " : ", \\\n     ") + data + " using 1:" + std::to_string(i + 2) +
-           " linewidth 2 title " + quoted(shown(p.names[i]));
+  // Line colours that read well on white, repeated after the tenth.
+  static const char* const colours[] = {"#1f4e9c", "#b35900", "#2e7d32", "#c62828", "#6a1b9a",
+                                        "#6d4c41", "#c2185b", "#616161", "#7a7a00", "#00796b"};
+  for (std::size_t k = 0; k < std::size(colours); ++k) {
+    s += "set linetype " + std::to_string(k + 1) + " linecolor rgb '" + colours[k] +
+         "' linewidth 2 pointtype 7 pointsize 1.2\n";
+  }
+  s += "set linetype cycle " + std::to_string(std::size(colours)) + "\n";
+  s += "set grid\nset key below horizontal\nset style data lines\nset datafile missing '?'\n";
+  const bool multiplot = panel_count > 1;
+  if (multiplot) s += "set multiplot layout " + std::to_string(panel_count) + ",1\n";
+  // A panel of a single value: a range around it, where gnuplot would
+  // find the range empty.
+  const std::string range = !log && least_ >= 0 ? "set yrange [0:*]\n" : "set autoscale y\n";
+  ranges_.resize(panel_count, {INFINITY, -INFINITY});
+  const auto around = [&](std::size_t k) {
+    const double v = ranges_[k].first;
+    if (v != ranges_[k].second) return std::string();
+    const double a = log ? v / 10 : v == 0 ? -1 : v < 0 ? 2 * v : 0,
+                 b = log ? v * 10 : v == 0 ? 1 : v < 0 ? 0 : 2 * v;
+    return "set yrange [" + number(a) + ":" + number(b) + "]\n";
+  };
+  const auto marks = [&](std::size_t k) {
+    return ends[k].empty() ? std::string()
+                           : ", \\\n     $ends" + std::to_string(k + 1) +
+                                 " using 1:2:3 with points linecolor variable notitle";
+  };
+  if (!compare) {
+    for (std::size_t k = 0; k < panels_.size(); ++k) {
+      const Panel& p = panels_[k];
+      const std::string title = multiplot ? cycle_label(p.number) + ": " + p.title : p.title;
+      s += "set title " + quoted(shown(title)) + "\n" + around(k);
+      s += "plot";
+      for (std::size_t i = 0; i < p.drawn.size(); ++i) {
+        s += (i == 0 ? " " : ", \\\n     ") + p.data + " using 1:" + std::to_string(i + 2) +
+             " linetype " + std::to_string(i + 1) + " title " + quoted(shown(p.names[i]));
+      }
+      s += marks(k) + "\n";
+      if (!around(k).empty()) s += range;
     }
-    s += "\n";
+  } else {
+    // A line per table: its report's label, and what its cycle ran when the
+    // report holds several.
+    std::vector<int> tables(picture_.labels.size());
+    for (const Panel& p : panels_) ++tables[p.input];
+    for (std::size_t k = 0; k < compartment_list_.size(); ++k) {
+      const auto& [number, name] = compartment_list_[k];
+      s += "set title " + quoted(shown(std::to_string(number) + " " + name)) + "\n" + around(k);
+      s += "plot";
+      bool any = false;
+      for (std::size_t b = 0; b < panels_.size(); ++b) {
+        const Panel& p = panels_[b];
+        const auto at = std::find(p.compartment.begin(), p.compartment.end(), k);
+        if (at == p.compartment.end()) continue;
+        std::string label = picture_.labels[p.input];
+        if (tables[p.input] > 1) label += ", " + cycle_label(p.number);
+        s += (any ? ", \\\n     " : " ") + p.data + " using 1:" +
+             std::to_string(at - p.compartment.begin() + 2) + " linetype " + std::to_string(b + 1) +
+             " title " + quoted(shown(label));
+        any = true;
+      }
+      s += marks(k) + "\n";
+      if (!around(k).empty()) s += range;
+    }
   }
   if (multiplot) s += "unset multiplot\n";
   s += "set output\n";

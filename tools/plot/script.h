@@ -1,6 +1,7 @@
-// The gnuplot script that draws the time-series tables of a report: the
-// tables as inline data blocks, one panel per cycle, one line per
-// compartment. gnuplot owns the axes, ticks, log scales and legends.
+// The gnuplot script that draws the time-series tables of reports: the
+// tables as inline data blocks; for one report one panel per cycle and one
+// line per compartment, for several one panel per compartment and one line
+// per report and cycle. gnuplot owns the axes, ticks, log scales and legends.
 // Nothing read from a report or a file name reaches gnuplot but as data:
 // texts are written as strings in which no character can end the string or
 // the line, or make gnuplot run anything.
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -28,7 +30,10 @@ struct Picture {
   int width = 0, height = 0;  // pixels (PDF: hundredths of an inch); 0: default
   Scale scale = Scale::automatic;
   bool relative = false;  // biomass divided by its value in the first row
-  std::string source;     // the report, for the script's comment
+  std::string source;     // the reports, for the script's comment
+  std::vector<std::string> labels;        // one per report drawn
+  std::vector<std::string> cycle_labels;  // what each cycle ran, from the first; may be empty
+  std::string units, time_unit;           // of the axes; may be empty
 };
 
 // Default size of a picture: 900 pixels wide, 500 high per panel, at most
@@ -36,7 +41,7 @@ struct Picture {
 constexpr int default_width = 900;
 constexpr int panel_height = 500;
 constexpr int max_size = 20000;
-// The most panels of one picture.
+// The most panels of one picture, and the most tables of its reports.
 constexpr int max_panels = 100;
 
 // Returns the bytes of a text as a gnuplot string in double quotes: letters,
@@ -64,9 +69,12 @@ class Script : public tools::ReportHandler {
   // cycle: the number of the one cycle drawn, 0 for every cycle.
   Script(const Picture& picture, int cycle, tools::Spool& out);
 
+  // Begins the report of the k-th label; the reports are read in turn.
+  void input(std::size_t k);
+
   void table(const Cycle& cycle) override;
   void row(const Cycle& cycle, const tools::TableRow& row) override;
-  void extinction(const Cycle&, const tools::Extinction&) override {}
+  void extinction(const Cycle& cycle, const tools::Extinction& extinction) override;
 
   // Writes the settings that draw the tables; throws InputError when there
   // is no table to draw.
@@ -81,22 +89,38 @@ class Script : public tools::ReportHandler {
   // that a logarithmic axis shows them better.
   bool spans_decades() const { return high_ > 0 && high_ / low_ > 1000.0; }
 
-  // A cycle drawn: its title, the positions of the compartments drawn in
-  // its table (each once) with their names, and their values in the first
-  // row.
+  // Returns what the cycle of a table ran: its label, or "cycle N".
+  std::string cycle_label(int number) const;
+
+  // A table drawn: its report and cycle, the positions of the compartments
+  // drawn (each once), their panels when reports are compared, their names,
+  // their values in the first and the last row, whether each went extinct,
+  // and the extinctions as time and value.
   struct Panel {
+    std::size_t input = 0;
     int number = 0;
-    std::string title;
-    std::vector<std::size_t> drawn;
+    std::string title, data;
+    std::vector<std::size_t> drawn, compartment;
+    std::vector<int> numbers;
     std::vector<std::string> names;
-    std::vector<double> start;
+    std::vector<double> start, last;
+    std::vector<bool> extinct;
+    std::vector<std::pair<std::size_t, std::pair<std::string, double>>> ends;
   };
 
   const Picture& picture_;
   int cycle_;
   tools::Spool& out_;
+  std::size_t input_ = 0;
   std::vector<Panel> panels_;
+  // When reports are compared: the compartments by number and name, in the
+  // order first tabulated.
+  std::map<std::pair<int, std::string>, std::size_t> compartments_;
+  std::vector<std::pair<int, std::string>> compartment_list_;
   bool open_ = false;  // the data block of the last panel is not yet ended
+  // The smallest and largest value drawn in each panel, so that a panel of
+  // a single value gets a range around it.
+  std::vector<std::pair<double, double>> ranges_;
   // The smallest and largest positive value drawn, and the smallest of all.
   double low_ = INFINITY, high_ = 0, least_ = INFINITY;
 };

@@ -20,6 +20,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/command_line.h"
@@ -693,9 +694,17 @@ int run_scenario(Options& o) {
     return status;
   }
   if (transcript_error != 0) return exit_failure;
+  // The picture names each cycle by its model type.
+  static const char* const model_names[] = {"", "generic predator control", "linear donor control",
+                                            "damped Lotka-Volterra"};
+  std::string cycle_labels;
+  for (const int model : o.models)
+    cycle_labels += (cycle_labels.empty() ? "" : ",") + ("model " + std::to_string(model) + " (") +
+                    model_names[model] + ")";
   const auto tool = [&](const char* name, const char* folder, const char* output) {
-    const int s = run_in(o.dir, {companion(name, folder), "fort.8", "-o", output}, nullptr, -1,
-                         [] {});
+    std::vector<std::string> args{companion(name, folder), "fort.8", "-o", output};
+    if (std::string_view(name) == "ecodyn-plot") args.insert(args.end(), {"--cycle-labels", cycle_labels});
+    const int s = run_in(o.dir, args, nullptr, -1, [] {});
     stop_if_signalled();
     return s < 0 ? exit_failure : s;
   };
