@@ -684,6 +684,9 @@ TEST(ExportSnapshots, TimeTakesTheNearestWithinHalfTheSpacing) {
   EXPECT_EQ("ecodyn-export: fort.18, line 103: warning: no description is at time 600.000; the "
             "nearest, at 600.288, is taken\n",
             r.err);
+  // To three decimals: 600.288 is not at 600.29, the nearest all the same.
+  EXPECT_THAT(run_export(dir.path(), "fort.18 --time 600.29 --network").err,
+              HasSubstr("no description is at time 600.290; the nearest, at 600.288"));
   r = run_export(dir.path(), "fort.18 --time 800 --network");  // 99.8 past the last
   EXPECT_EQ(2, r.status);
   EXPECT_EQ("ecodyn-export: fort.18, line 136: the file ends after 8 network descriptions; none is "

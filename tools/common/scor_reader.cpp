@@ -5,15 +5,6 @@
 #include "common/number.h"
 
 namespace ecodyn::import {
-namespace {
-
-// The kind of warning for an entry given twice, as a summary counts it.
-constexpr const char* given_twice = "entries are given twice (the later one is kept)";
-
-struct Line {
-  int number;        // from 1, as an editor counts
-  std::string text;  // without its line end
-};
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
 
@@ -35,6 +26,16 @@ std::vector<std::string> tokens(std::string_view s) {
   }
   return t;
 }
+
+namespace {
+
+// The kind of warning for an entry given twice, as a summary counts it.
+constexpr const char* given_twice = "entries are given twice (the later one is kept)";
+
+struct Line {
+  int number;        // from 1, as an editor counts
+  std::string text;  // without its line end
+};
 
 // Splits the text at LF, CRLF or a lone CR; drops a leading byte-order mark.
 std::vector<Line> split_lines(std::string_view text) {

@@ -62,6 +62,16 @@ struct ScorNetwork {
 // The largest network ecodyn holds.
 inline constexpr int compartment_limit = 75;
 
+// Returns whether a character separates values in SCOR: a blank, a tab, a
+// form feed or a vertical tab.
+bool is_blank(char c);
+
+// Returns the text without the blanks at both ends.
+std::string trimmed(std::string_view s);
+
+// Returns the values of a line, split at blanks.
+std::vector<std::string> tokens(std::string_view s);
+
 // Reads a whole SCOR text. Throws InputError for anything that is not a
 // usable network; warns of entries given twice (the later one is kept).
 ScorNetwork read_scor(std::string_view text, Diagnostics& diagnostics);

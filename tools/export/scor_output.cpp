@@ -14,20 +14,8 @@ namespace {
 
 using tools::InputError;
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\f' || c == '\v'; }
-
-// Splits a text at blanks, as a SCOR reader does.
-std::vector<std::string> tokens(const std::string& s) {
-  std::vector<std::string> out;
-  std::size_t k = 0;
-  while (k < s.size()) {
-    while (k < s.size() && is_blank(s[k])) ++k;
-    const std::size_t start = k;
-    while (k < s.size() && !is_blank(s[k])) ++k;
-    if (k > start) out.push_back(s.substr(start, k - start));
-  }
-  return out;
-}
+using import::is_blank;
+using import::tokens;
 
 bool is_number(const std::string& t) { return import::parse_real(t).has_value(); }
 
