@@ -196,15 +196,16 @@ std::optional<float> real_element(const detail::Item* items, int n, int k) {
 // Checks a line before the run-time reads it: a tab inside a numeric field
 // has no column in a fixed layout and would be read as an unexpected
 // character, so it ends the run with a diagnostic naming its column.
-// Returns the line's fields as the format lays them out, when known.
-std::optional<std::vector<fields::Field>> check_line(Unit unit, const char* format,
-                                                     const detail::Item* items, int n) {
+// Returns what the line holds where the format lays out its fields, when
+// the format is one the layer can lay out.
+std::optional<fields::Findings> check_line(Unit unit, const char* format,
+                                           const detail::Item* items, int n) {
   UnitState& u = units[unit];
-  std::optional<std::vector<fields::Field>> layout = fields::parse(format);
-  if (!layout) return layout;
+  const std::optional<std::vector<fields::Field>> layout = fields::parse(format);
+  if (!layout) return std::nullopt;
   int used = 0;
   for (int i = 0; i < n; ++i) used += items[i].count;
-  const fields::Findings found = fields::examine(u.input.line, *layout, used);
+  fields::Findings found = fields::examine(u.input.line, *layout, used);
   if (found.tab_column > 0) {
     ++u.records;
     flush_terminal();
@@ -214,25 +215,22 @@ std::optional<std::vector<fields::Field>> check_line(Unit unit, const char* form
                  program, file_name(unit), u.records, found.tab_column);
     throw Stop{exit_bad_io};
   }
-  return layout;
+  return found;
 }
 
 // Warns of each real field read from a number without a decimal point: the
 // layout makes its last digits decimals ("10" in an E14.7 field is 1.0E-06),
 // which is seldom what was meant.
-void warn_implied_decimals(Unit unit, const std::vector<fields::Field>& layout,
-                           const detail::Item* items, int n) {
-  UnitState& u = units[unit];
-  int used = 0;
-  for (int i = 0; i < n; ++i) used += items[i].count;
-  for (const auto& f : fields::examine(u.input.line, layout, used).implied) {
+void warn_implied_decimals(Unit unit, const fields::Findings& found, const detail::Item* items,
+                           int n) {
+  for (const auto& f : found.implied) {
     const std::optional<float> v = real_element(items, n, f.field);
     if (!v) continue;
     flush_terminal();
     std::fprintf(stderr,
                  "%s: %s, line %d: warning: '%s' in columns %d-%d has no decimal point and reads "
                  "as %s\n",
-                 program, file_name(unit), u.records, f.text.c_str(), f.first, f.last,
+                 program, file_name(unit), units[unit].records, f.text.c_str(), f.first, f.last,
                  fields::e14_7(*v).c_str());
   }
 }
@@ -622,7 +620,7 @@ Status read_items(Unit unit, const char* format, const Item* items, int n) {
       }
       return line;
     }
-    const auto layout = check_line(unit, format, items, n);
+    const auto found = check_line(unit, format, items, n);
     icilist c{1, u.input.line.data(), 1, const_cast<char*>(format),
               static_cast<ftnint>(u.input.line.size()), 1};
     rc = s_rsfi(&c);
@@ -631,9 +629,9 @@ Status read_items(Unit unit, const char* format, const Item* items, int n) {
       rc = do_fio(&count, items[k].data, items[k].length);
     }
     if (rc == 0) rc = e_rsfi();
-    if (rc == 0 && layout) {
+    if (rc == 0 && found) {
       ++u.records;  // the warnings name the line just read
-      warn_implied_decimals(unit, *layout, items, n);
+      warn_implied_decimals(unit, *found, items, n);
       return {ok, 0};
     }
   } else {
