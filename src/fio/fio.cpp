@@ -20,6 +20,8 @@
 extern "C" {
 #include <f2c.h>
 integer s_wsfe(cilist*);
+integer s_wsfi(icilist*);
+integer e_wsfi(void);
 integer e_wsfe(void);
 integer s_rsfe(cilist*);
 integer e_rsfe(void);
@@ -68,6 +70,11 @@ struct UnitState {
 
 UnitState units[unit_count];
 const char* program = "ecodyn";
+
+// While records are held: the terminal's records, each line without its
+// blanks at the end, newline after each.
+bool holding = false;
+std::string held;
 void (*cleanup)() = nullptr;
 int writes_left = 0;  // fault injection: the write that fails, counting down
 int reads_left = 0;
@@ -578,7 +585,38 @@ void warn_extra_values(const char* question, const detail::Item* items, int n,
 
 namespace detail {
 
+// Formats a terminal record in memory and keeps its lines.
+void hold_record(const char* format, const Item* items, int n) {
+  constexpr int width = 200, lines = 16;
+  char buffer[width * lines];
+  std::memset(buffer, ' ', sizeof buffer);
+  icilist c{1, buffer, 1, const_cast<char*>(format), width, lines};
+  integer rc = s_wsfi(&c);
+  for (int k = 0; k < n && rc == 0; ++k) {
+    ftnint count = items[k].count;
+    rc = do_fio(&count, items[k].data, items[k].length);
+  }
+  if (rc == 0) rc = e_wsfi();
+  if (rc != 0) return;  // not a record the terminal would have shown in full
+  int last = lines;
+  while (last > 1 && std::all_of(buffer + (last - 1) * width, buffer + last * width,
+                                 [](char ch) { return ch == ' '; })) {
+    --last;
+  }
+  for (int line = 0; line < last; ++line) {
+    std::string text(buffer + line * width, width);
+    text.erase(text.find_last_not_of(' ') + 1);
+    held += text;
+    held += '\n';
+  }
+  if (held.size() > 65536) held.erase(0, held.size() - 4096);  // the last lines are enough
+}
+
 void write_items(Unit unit, const char* format, const Item* items, int n) {
+  if (holding && (unit == terminal || unit == report || unit == snapshot_file)) {
+    if (unit == terminal) hold_record(format, items, n);
+    return;
+  }
   if (injected(writes_left)) {
     errno = ENOSPC;
     write_failed(unit, 0);
@@ -726,6 +764,13 @@ void ask_first_character(const char* question, std::array<char, 4>& answer) {
 }
 
 int records_read(Unit unit) { return units[unit].records; }
+
+void hold_records(bool on) {
+  holding = on;
+  held.clear();
+}
+
+const std::string& held_terminal() { return held; }
 
 void bad_record(Unit unit, Status status, const char* record) {
   flush_terminal();

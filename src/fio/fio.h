@@ -17,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string>
 
 namespace fio {
 
@@ -151,6 +152,17 @@ void ask_first_character(const char* question, std::array<char, 4>& answer);
 // Returns the number of records read so far from the unit (the line number
 // of the last record read).
 int records_read(Unit unit);
+
+// Holds records (on) or writes them again (off): while held, the records
+// for the terminal, the report and the snapshot file are not written (a
+// program running the model in its process); the terminal's are formatted
+// and kept, for the message of an error stop. Each call forgets what was
+// kept.
+void hold_records(bool on);
+
+// Returns the terminal records kept while held, a line each ('\n' after
+// each), blanks at the end of a line removed.
+const std::string& held_terminal();
 
 // Returns the file name a unit is connected to ("fort.7" by default).
 const char* file_name(Unit unit);

@@ -86,7 +86,7 @@ void fade_self_coefficients(float decay) {
 
 }  // namespace
 
-void simulate(Network& net, RunParameters& run, int cycle, Observer* observer) {
+bool advance(Network& net, const RunParameters& run, bool snapshots) {
   const FastDerivsRun fast_derivs_run;
   float t_from = run.t_start;
   float t_to = run.t_start + run.print_interval;
@@ -94,6 +94,23 @@ void simulate(Network& net, RunParameters& run, int cycle, Observer* observer) {
   const float exponent = -run.print_interval / (2.0f * konsts.tmax);
   const float decay = static_cast<float>(std::exp(static_cast<double>(exponent)));
 
+  for (int n = 1; n <= interval_limit; ++n) {
+    runge(derivs, net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
+    report_row(t_to, net.biomass);
+    if (snapshots && !(t_to < t_snap_next)) {
+      snapshot(t_to, net);
+      t_snap_next = t_snap_next + run.snap_interval;
+    }
+    if (t_to >= run.t_end) return true;
+    t_from = t_to;
+    t_to = t_from + run.print_interval;
+    fade_self_coefficients(decay);
+    if (n == interval_limit) fio::write(fio::terminal, "(1X,'PRINT INTERVAL IS TOO SMALL!')");
+  }
+  return false;
+}
+
+void simulate(Network& net, RunParameters& run, int cycle, Observer* observer) {
   choose_followed(run);
   TableWriter table(run);
   observe(observer != nullptr ? observer : &table, cycle);
@@ -105,23 +122,10 @@ void simulate(Network& net, RunParameters& run, int cycle, Observer* observer) {
   fio::write(fio::report, "(/,4X,'TIME',7X,I2,6(8X,I2))", columns);
   fio::write(fio::terminal, "(/,4X,'TIME',7X,I2,6(8X,I2))", columns);
   fio::write(fio::report, "(/)");
-  report_row(t_from, net.biomass);
+  report_row(run.t_start, net.biomass);
   // With the default interval (the whole span) the only snapshot is the last.
-  if (run.snap_interval != run_span(run)) snapshot(t_from, net);
-
-  for (int n = 1; n <= interval_limit; ++n) {
-    runge(derivs, net.biomass, konsts.ncomp, t_from, t_to, tolerance, first_step, min_step);
-    report_row(t_to, net.biomass);
-    if (!(t_to < t_snap_next)) {
-      snapshot(t_to, net);
-      t_snap_next = t_snap_next + run.snap_interval;
-    }
-    if (t_to >= run.t_end) break;
-    t_from = t_to;
-    t_to = t_from + run.print_interval;
-    fade_self_coefficients(decay);
-    if (n == interval_limit) fio::write(fio::terminal, "(1X,'PRINT INTERVAL IS TOO SMALL!')");
-  }
+  if (run.snap_interval != run_span(run)) snapshot(run.t_start, net);
+  advance(net, run, true);
 }
 
 }  // namespace ecodyn

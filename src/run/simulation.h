@@ -15,4 +15,11 @@ namespace ecodyn {
 // the terminal.
 void simulate(Network& net, RunParameters& run, int cycle, Observer* observer = nullptr);
 
+// Advances the model from run.t_start one print interval at a time,
+// telling the current observer of each row (not of the first), writing the
+// snapshots that are due when snapshots is set and fading the
+// self-coefficients between intervals. Returns true when a row reached the
+// end time, false after the interval limit.
+bool advance(Network& net, const RunParameters& run, bool snapshots);
+
 }  // namespace ecodyn
