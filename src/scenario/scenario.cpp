@@ -23,12 +23,12 @@ Network current;
 
 // Holds the records while it lives; makes an error stop thrown meanwhile an
 // outcome.
-class Held {
+class Holding {
  public:
-  Held() { fio::hold_records(true); }
-  ~Held() { fio::hold_records(false); }
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
+  Holding() { fio::hold_records(true); }
+  ~Holding() { fio::hold_records(false); }
+  Holding(const Holding&) = delete;
+  Holding& operator=(const Holding&) = delete;
 
   // Returns the outcome of an error stop: its status and the last line the
   // program wrote, without the carriage-control column and blanks.
@@ -88,7 +88,7 @@ Outcome load(const char* path, int index, Base& base) {
   if (!fio::connect(fio::network_file, path, true)) {
     return refused(std::string("cannot read ") + path + ": " + std::strerror(errno ? errno : EIO));
   }
-  const Held held;
+  const Holding held;
   int loaded = 0;
   Outcome o;
   try {
@@ -112,7 +112,7 @@ Outcome load(const char* path, int index, Base& base) {
       base.balanced = fio::held_terminal().find("NOT BALANCED") == std::string::npos;
     }
   } catch (const fio::Stop& stop) {
-    o = Held::stopped(stop);
+    o = Holding::stopped(stop);
   }
   fio::close(fio::network_file);
   return o;
@@ -123,12 +123,12 @@ Outcome prepare(const Base& base, int model) {
   current = base.net;
   konsts = base.konsts;
   konsts.tmax = current.times.longest;
-  const Held held;
+  const Holding held;
   try {
     // A snapshot under its own model type keeps the coefficients it carries.
     if (!current.restart || model != konsts.mtype) derive_coefficients(current, model);
   } catch (const fio::Stop& stop) {
-    return Held::stopped(stop);
+    return Holding::stopped(stop);
   }
   return {};
 }
@@ -143,6 +143,15 @@ float& target(Kind kind, int i, int j) {
   }
 }
 
+Held changed_value(float old, bool factor, float value, float& result) {
+  result = factor ? old * value : value;
+  if (!std::isfinite(result)) return Held::beyond_range;
+  if (factor && old != 0.0f && value != 0.0f && std::fabs(result) < FLT_MIN) {
+    return Held::below_normal;
+  }
+  return Held::yes;
+}
+
 Outcome apply(const Change& change) {
   if (!in_range(change.i) || (change.kind == Kind::exchange && !in_range(change.j))) {
     return refused("no compartment " + std::to_string(!in_range(change.i) ? change.i : change.j));
@@ -151,13 +160,14 @@ Outcome apply(const Change& change) {
     return refused(text(change.value) + " is not a value of 0 or more");
   }
   float& v = target(change.kind, change.i, change.j);
-  const float stored = change.factor ? v * change.value : change.value;
-  if (!std::isfinite(stored)) {
-    return refused(text(v) + " times " + text(change.value) + " is beyond single precision");
-  }
-  if (change.factor && v != 0.0f && change.value != 0.0f && std::fabs(stored) < FLT_MIN) {
-    return refused(text(v) + " times " + text(change.value) +
-                   " is too close to 0 for single precision");
+  float stored = 0;
+  switch (changed_value(v, change.factor, change.value, stored)) {
+    case Held::beyond_range:
+      return refused(text(v) + " times " + text(change.value) + " is beyond single precision");
+    case Held::below_normal:
+      return refused(text(v) + " times " + text(change.value) +
+                     " is too close to 0 for single precision");
+    case Held::yes: break;
   }
   v = stored;
   return {};
@@ -179,13 +189,13 @@ Outcome simulate(const Times& times, Observer& observer) {
   struct Unobserve {
     ~Unobserve() { observe(nullptr, 0); }
   } unobserve;
-  const Held held;
+  const Holding held;
   Outcome o;
   try {
     report_row(run.t_start, current.biomass);
     if (!advance(current, run, false)) o.ending = Ending::interval_limit;
   } catch (const fio::Stop& stop) {
-    o = Held::stopped(stop);
+    o = Holding::stopped(stop);
   }
   o.end_time = watch.last;
   return o;

@@ -82,6 +82,15 @@ Outcome prepare(const Base& base, int model);
 // (what the dialogue shows as OLD VALUE).
 float& target(Kind kind, int i, int j);
 
+// Whether single precision holds a changed value: the value a change
+// gives, or a factor's product, beyond its range, or a product other than 0
+// below its least normal value.
+enum class Held { yes, beyond_range, below_normal };
+
+// Sets result to what a change (a value, or with factor a factor) makes of
+// old, in single precision, and says whether single precision holds it.
+Held changed_value(float old, bool factor, float value, float& result);
+
 // Applies one change to the state in place; a value or product that single
 // precision cannot hold (beyond its range, or a product other than 0 below
 // its least normal value), a negative value or a compartment out of range

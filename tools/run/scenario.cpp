@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include "scenario/scenario.h"
+
 #include <cctype>
 #include <charconv>
 #include <cerrno>
@@ -172,11 +174,14 @@ std::string answers(const Cycle& c, Values& values) {
   a += exact_text(c.end) + "\n" + exact_text(c.print) + "\n" + exact_text(c.snapshot) + "\n";
   for (const Perturbation& p : c.perturbations) {
     float& v = target(p, values);
-    const float stored = p.factor ? v * p.value : p.value;
+    float stored = 0;
     const std::string product = "--perturb: " + exact_text(v) + " times " + exact_text(p.value);
-    if (!std::isfinite(stored)) throw ScenarioError(product + " is beyond single precision");
-    if (p.factor && v != 0.0f && p.value != 0.0f && std::fabs(stored) < FLT_MIN) {
-      throw ScenarioError(product + " is too close to 0 for single precision");
+    switch (scenario::changed_value(v, p.factor, p.value, stored)) {
+      case scenario::Held::beyond_range:
+        throw ScenarioError(product + " is beyond single precision");
+      case scenario::Held::below_normal:
+        throw ScenarioError(product + " is too close to 0 for single precision");
+      case scenario::Held::yes: break;
     }
     v = stored;
     char line[64];
