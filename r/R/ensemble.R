@@ -1,39 +1,6 @@
 # Ensembles: ecodyn-ensemble and the SQLite database it writes.
 
-#' Run an ensemble
-#'
-#' Runs `ecodyn-ensemble` on the network into an SQLite database and reads
-#' it back with [read_ensemble()].
-#'
-#' @param net an `ecodyn_network` or the name of a network file.
-#' @param model model types (a vector, or a string such as `"1,2,3"`).
-#' @param end,print,start the times (`start` and `print` optional).
-#' @param perturb changes applied to every member, as [run_scenario()] takes
-#'   them.
-#' @param sweep sweeps, as the tool takes them: `"KIND:COMPARTMENT=V1,V2"`.
-#' @param draws members per scenario.
-#' @param vary what is drawn: `"KIND:WHICH=uniform:20%"` or
-#'   `"KIND:WHICH=lognormal:0.2"`.
-#' @param seed the seed.
-#' @param jobs runs at once.
-#' @param record `"all"`, `"followed"` or `"none"`: which trajectories are
-#'   kept.
-#' @param follow the followed compartments (numbers or names).
-#' @param reject_extinction `TRUE` to reject members with an extinction.
-#' @param limits `c(LOW, HIGH)`: members leaving these biomass bounds are
-#'   rejected.
-#' @param within the band of the resilience time (0.1: 10%).
-#' @param db the database to write; default a temporary file.
-#' @param trajectories `TRUE` to read the trajectories as well.
-#' @return as [read_ensemble()], with `file` the database.
-#' @examples
-#' if (!inherits(try(ecodyn_program("ecodyn-ensemble"), silent = TRUE), "try-error")) {
-#'   net <- system.file("extdata", "grazing_chain.net", package = "ecodyn")
-#'   e <- ensemble(net, model = 2, end = 20, print = 1, draws = 5, seed = 1,
-#'                 vary = "biomass:PREDATORS=uniform:20%")
-#'   head(e$summary)
-#' }
-#' @export
+# Returns the ensemble ecodyn-ensemble writes into the database `db` (see ?ensemble).
 ensemble <- function(net, model = 2, end, print = NULL, start = NULL, perturb = NULL,
                      sweep = NULL, draws = NULL, vary = NULL, seed = NULL, jobs = NULL,
                      record = NULL, follow = NULL, reject_extinction = FALSE, limits = NULL,
@@ -63,24 +30,7 @@ ensemble <- function(net, model = 2, end, print = NULL, start = NULL, perturb = 
   read_ensemble(db, trajectories = trajectories)
 }
 
-#' Read an ensemble database
-#'
-#' Reads the SQLite database of `ecodyn-ensemble` (format 1), made here, on
-#' the command line or on a cluster.
-#'
-#' @param file the database.
-#' @param trajectories `TRUE` to read every member's trajectory as well (the
-#'   long shape of the database's `trajectory` view).
-#' @return an object of class `ecodyn_ensemble`, a list of: `settings` (a
-#'   named list of the settings, as text), `compartments`, `scenarios` (with
-#'   the sweep values of each, one column per sweep), `outcomes` (one row per
-#'   member that has completed: member, scenario, model, label, draw, ending,
-#'   status, message, end_time, accepted, rejection, resilience,
-#'   extinctions), `factors` and `extinctions` of the members, `summary` (per
-#'   scenario, print time and compartment: members, mean and quantiles), and
-#'   with `trajectories = TRUE`, `trajectories` (member, step, time,
-#'   compartment, biomass); `file`.
-#' @export
+# Returns the tables of an ensemble database of format 1 (see ?read_ensemble).
 read_ensemble <- function(file, trajectories = FALSE) {
   if (!file.exists(file)) stop(sprintf("%s: no such file", file), call. = FALSE)
   con <- DBI::dbConnect(RSQLite::SQLite(), file, flags = RSQLite::SQLITE_RO)
@@ -122,7 +72,6 @@ read_ensemble <- function(file, trajectories = FALSE) {
   structure(out, class = "ecodyn_ensemble")
 }
 
-#' @export
 print.ecodyn_ensemble <- function(x, ...) {
   s <- x$settings
   cat(sprintf("%s\nensemble of %s scenarios, %s members (%d completed, %d accepted); models %s\n",

@@ -34,14 +34,7 @@ as_text <- function(x) {
   x
 }
 
-#' Read a network or snapshot file
-#'
-#' @param file a network file or a snapshot file (`fort.18`).
-#' @param index which description: `NULL` the last, a number from 1, or
-#'   `"all"` for every description, as a list of networks.
-#' @return an object of class `ecodyn_network` (for `index = "all"` a list
-#'   of them, of class `ecodyn_networks`).
-#' @export
+# Returns the description `index` of a network or snapshot file (see ?read_network).
 read_network <- function(file, index = NULL) {
   bytes <- read_bytes(file)
   descriptions <- parse_descriptions(bytes$lines, file)
@@ -299,17 +292,7 @@ render_sections <- function(net) {
        exchange = c(exchange, paste0(" -1 -1", format_e14(0))))
 }
 
-#' Write a network file
-#'
-#' Writes a network, or a list of networks one after another, in the layout
-#' ecodyn reads. A section (title, counts, names, each list) left as it was
-#' read is written as it was read, byte for byte; a changed one is written as
-#' ecodyn writes it, with only positive values listed.
-#'
-#' @param net an `ecodyn_network`, or a list of them.
-#' @param file the file to write.
-#' @return `file`, invisibly.
-#' @export
+# Writes a network or a list of networks; sections unchanged since reading keep their bytes.
 write_network <- function(net, file) {
   nets <- if (inherits(net, "ecodyn_network")) list(net) else net
   if (!is.list(nets) || length(nets) == 0 ||
@@ -346,7 +329,6 @@ fresh_layout <- function(net) {
   net
 }
 
-#' @export
 print.ecodyn_network <- function(x, ...) {
   cm <- x$compartments
   cat(x$title, "\n", sep = "")
@@ -359,7 +341,6 @@ print.ecodyn_network <- function(x, ...) {
   invisible(x)
 }
 
-#' @export
 print.ecodyn_networks <- function(x, ...) {
   cat(sprintf("%d network descriptions\n", length(x)))
   d <- data.frame(index = seq_along(x),
@@ -371,15 +352,7 @@ print.ecodyn_networks <- function(x, ...) {
   invisible(x)
 }
 
-#' Balance and throughput times of a network
-#'
-#' @param object an `ecodyn_network`.
-#' @param ... not used.
-#' @return an object of class `summary.ecodyn_network`: `balance`, a data
-#'   frame of each compartment's inflow, outflow, imbalance and throughput
-#'   time (biomass over the mean of inflow and outflow), `tolerance`,
-#'   `balanced`, and the shortest and longest throughput times.
-#' @export
+# Returns the balance and throughput times of a network, as ecodyn reports them.
 summary.ecodyn_network <- function(object, ...) {
   cm <- object$compartments
   fl <- object$flows
@@ -410,7 +383,6 @@ tabulate_flows <- function(index, value, n) {
   out
 }
 
-#' @export
 print.summary.ecodyn_network <- function(x, ...) {
   cat(x$title, "\n", sep = "")
   off <- sum(abs(x$balance$imbalance) >= x$tolerance)

@@ -1,17 +1,6 @@
 # Finding and running the ecodyn programs.
 
-#' Where the ecodyn programs are
-#'
-#' The programs are looked for in the directory of `getOption("ecodyn.bin")`
-#' when it is set, else in the directory of the environment variable
-#' `ECODYN_BIN`, else on `PATH`.
-#'
-#' @param name a program, such as `"ecodyn-run"`.
-#' @return the path of the program; an error naming it and the three ways to
-#'   tell where it is when it cannot be found.
-#' @examples
-#' try(ecodyn_program("ecodyn-run"))
-#' @export
+# Returns the path of a program: option ecodyn.bin, else ECODYN_BIN, else PATH.
 ecodyn_program <- function(name) {
   dir <- getOption("ecodyn.bin")
   where <- if (!is.null(dir)) sprintf("in %s (option ecodyn.bin)", dir) else {

@@ -1,42 +1,6 @@
 # Scenarios run by ecodyn-run, as long data frames.
 
-#' Run a scenario
-#'
-#' Runs `ecodyn-run` on the network with a snapshot at every print interval
-#' and returns every compartment at every print time, at the seven digits of
-#' the snapshots. Several model types run one after another on the same
-#' scenario, one cycle each.
-#'
-#' @param net an `ecodyn_network` or the name of a network file (the last
-#'   description of a file is run; a snapshot runs from its own time).
-#' @param model model types, from 1 (generic predator control), 2 (linear
-#'   donor control) and 3 (damped Lotka-Volterra); each at most once.
-#' @param end the end time.
-#' @param print the print interval; default the span divided by 100.
-#' @param start the start time (not for a snapshot, which starts at its own).
-#' @param perturb changes applied before the run: a list with elements
-#'   `kind` (biomass, input, export, respiration or exchange), `compartment`
-#'   (number or name; for an exchange also `destination`) and `value` (the
-#'   new value) or `factor` (multiplying the value ecodyn shows as old), or a
-#'   list of such lists, or a data frame with those columns (NA where not
-#'   used), or character strings as ecodyn-run takes them
-#'   (`"biomass:GRASS=x0.5"`).
-#' @return a data frame of class `ecodyn_run` with columns `model`, `time`,
-#'   `compartment`, `name` and `biomass`, and attributes `extinctions` (a data
-#'   frame of model, time, compartment and name), `ending` (a list: `ending`
-#'   "end" or "error stop", `status`, ecodyn's `message`) and `title`. An
-#'   error stop of the model returns what was computed with a warning; an
-#'   option the program refuses (such as an unknown compartment) is an error
-#'   carrying its message.
-#' @examples
-#' if (!inherits(try(ecodyn_program("ecodyn-run"), silent = TRUE), "try-error")) {
-#'   net <- read_network(system.file("extdata", "grazing_chain.net", package = "ecodyn"))
-#'   run <- run_scenario(net, model = 1:3, end = 50, print = 1,
-#'                       perturb = list(kind = "biomass", compartment = "PREDATORS", factor = 0.25))
-#'   head(run)
-#'   plot(run)
-#' }
-#' @export
+# Returns every compartment at every print time of an ecodyn-run scenario (see ?run_scenario).
 run_scenario <- function(net, model = 2, end, print, start = 0, perturb = NULL) {
   model <- as.integer(model)
   if (length(model) == 0 || anyNA(model) || any(!model %in% 1:3) || anyDuplicated(model))
@@ -106,25 +70,9 @@ read_extinctions <- function(report, models, names) {
              compartment = compartment, name = names[compartment], stringsAsFactors = FALSE)
 }
 
-#' The trajectories in the shape of deSolve's output
-#'
-#' @param x the result of [run_scenario()].
-#' @param ... not used.
-#' @return for a run of one model type, a numeric matrix with a column
-#'   `time` and one column per compartment, named by its name, as
-#'   `deSolve::ode()` returns; for several model types, a list of such
-#'   matrices named `"model 1"`, `"model 2"`, ... in the order they ran.
-#' @examples
-#' if (!inherits(try(ecodyn_program("ecodyn-run"), silent = TRUE), "try-error")) {
-#'   net <- read_network(system.file("extdata", "two_compartments.net", package = "ecodyn"))
-#'   as_wide(run_scenario(net, end = 10, print = 1,
-#'                        perturb = list(kind = "biomass", compartment = 1, value = 5)))
-#' }
-#' @export
+# Returns a run in the shape of deSolve::ode() output.
 as_wide <- function(x, ...) UseMethod("as_wide")
 
-#' @rdname as_wide
-#' @export
 as_wide.ecodyn_run <- function(x, ...) {
   models <- unique(x$model)
   wide <- lapply(models, function(m) {
@@ -145,18 +93,7 @@ as_wide.ecodyn_run <- function(x, ...) {
 
 model_names <- c("generic predator control", "linear donor control", "damped Lotka-Volterra")
 
-#' Plot a run
-#'
-#' One panel per compartment, one line per model type; a compartment that
-#' went extinct has its line marked at the time of the notice.
-#'
-#' @param x the result of [run_scenario()].
-#' @param compartments the compartments to draw, by number or name; default
-#'   all.
-#' @param log `"y"` for a logarithmic biomass axis.
-#' @param ... passed to [graphics::plot()] for each panel.
-#' @return `x`, invisibly.
-#' @export
+# Draws one panel per compartment, one line per model type.
 plot.ecodyn_run <- function(x, compartments = NULL, log = "", ...) {
   numbers <- sort(unique(x$compartment))
   if (!is.null(compartments)) numbers <- pick_compartments(compartments, x)
@@ -195,7 +132,8 @@ pick_compartments <- function(which, x) {
   numbers <- sort(unique(x$compartment))
   names <- x$name[match(numbers, x$compartment)]
   vapply(which, function(w) {
-    if (is.numeric(w)) {
+    if (is.numeric(w) || grepl("^ *[0-9]+ *$", w)) {
+      w <- as.integer(w)
       if (!w %in% numbers) stop(sprintf("no compartment %s", format(w)), call. = FALSE)
       return(as.integer(w))
     }
@@ -209,7 +147,6 @@ pick_compartments <- function(which, x) {
   }, 1L, USE.NAMES = FALSE)
 }
 
-#' @export
 print.ecodyn_run <- function(x, ...) {
   e <- attr(x, "ending")
   cat(sprintf("%s\n%d rows: model %s, t = %s to %s; %s%s\n", attr(x, "title"), nrow(x),

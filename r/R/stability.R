@@ -1,31 +1,6 @@
 # The linear stability analysis of ecodyn-stability.
 
-#' Stability of a network's state under the model types
-#'
-#' Runs `ecodyn-stability` with `--json` and `--jacobian` and returns what it
-#' finds for each model type.
-#'
-#' @param net an `ecodyn_network` or the name of a network file.
-#' @param model model types to analyse (default all three).
-#' @param perturb changes before the analysis, as [run_scenario()] takes them.
-#' @return an object of class `ecodyn_stability`, a list of: `models`, a
-#'   data frame with one row per model type (model, name, verdict,
-#'   equilibrium, dominant eigenvalue as `dominant_real` and
-#'   `dominant_imaginary`, return_time, period, s_min, neutral_within, and
-#'   `error`, the reason a type could not be analysed); `eigenvalues`, a data
-#'   frame (model, rank from 1 the dominant, real, imaginary); `jacobian`, the
-#'   Jacobian J(i,j) = d(dy_i/dt)/d(y_j) as a matrix with the compartment
-#'   names as dimnames (for several model types a list of them named
-#'   `"model 1"`, ...); and, named by model, `dominant` (complex),
-#'   `return_time`, `period` and `s_min`. A model type that cannot be
-#'   analysed gives a warning with the program's reason.
-#' @examples
-#' if (!inherits(try(ecodyn_program("ecodyn-stability"), silent = TRUE), "try-error")) {
-#'   s <- stability(system.file("extdata", "grazing_chain.net", package = "ecodyn"))
-#'   s$models
-#'   s$jacobian[["model 1"]]
-#' }
-#' @export
+# Returns the analysis of ecodyn-stability for each model type (see ?stability).
 stability <- function(net, model = 1:3, perturb = NULL) {
   model <- as.integer(model)
   if (length(model) == 0 || anyNA(model) || any(!model %in% 1:3) || anyDuplicated(model))
@@ -90,7 +65,6 @@ read_jacobians <- function(file, names) {
   out
 }
 
-#' @export
 print.ecodyn_stability <- function(x, ...) {
   cat(x$title, "\n", sep = "")
   print(x$models[, c("model", "verdict", "dominant_real", "dominant_imaginary", "return_time",
