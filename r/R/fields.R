@@ -1,7 +1,6 @@
 # Fixed-column fields of the network file, read and written as ecodyn does.
 
 single_max <- 3.4028235e38
-single_min <- 1.17549435e-38
 
 # Returns the texts of the fields of `widths` in each line: a field ends at
 # its width, or early at a comma, and the next field then begins after it.

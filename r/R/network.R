@@ -247,7 +247,7 @@ render_sections <- function(net) {
   n <- nrow(cm)
   snapshot <- !is.na(net$model)
   check_single <- function(x, what) {
-    bad <- which(!is.finite(x) | abs(x) > single_max | (x != 0 & abs(x) < single_min))
+    bad <- which(!is.finite(x) | abs(x) > single_max)
     if (length(bad)) stop(sprintf("the %s %s cannot be held in single precision", what,
                                   format(x[bad[1]])), call. = FALSE)
   }
