@@ -53,6 +53,9 @@ test_that("fields are read as ecodyn reads them, or refused naming the line", {
   expect_equal(read_network(file)$compartments$biomass, c(12, 0))
   writeLines(c(lines[1:4], "  1  1.", "  2  2.", "  1  3.", lines[8:17]), file)
   expect_equal(read_network(file)$compartments$biomass, c(3, 2))
+  # A comma ends a field, and the next one begins after it.
+  writeLines(sub("  1  2        3.0000", "1,2,3.0", net(), fixed = TRUE), file)
+  expect_equal(read_network(file)$flows$flow[1], 3)
   # Errors of structure.
   writeLines(sub("  1  2        3.0000", "  1  3        3.0000", net()), file)
   expect_error(read_network(file), "line 15: the flow from 1 to 3 is outside")
