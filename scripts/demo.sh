@@ -17,6 +17,7 @@ keep=false
 top=$PWD
 echo "== checking the Debian packages the build needs"
 bash scripts/install-deps.sh
+bash scripts/install-r.sh
 if [[ ! -f build/CMakeCache.txt ]]; then
   echo "== configuring build/"
   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null

@@ -146,7 +146,7 @@ fi
 sync_tree() {
   mkdir -p "$tree"
   local f
-  (cd "$root" && find CMakeLists.txt src tools tests bench examples man -type f 2>/dev/null) |
+  (cd "$root" && find CMakeLists.txt src tools tests bench examples man r -type f 2>/dev/null) |
     while IFS= read -r f; do
       if ! cmp -s "$root/$f" "$tree/$f"; then
         mkdir -p "$(dirname "$tree/$f")"

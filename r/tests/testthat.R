@@ -1,0 +1,3 @@
+library(testthat)
+library(ecodyn)
+test_check("ecodyn")
