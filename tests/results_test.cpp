@@ -616,6 +616,12 @@ TEST(PlotEnsemble, BandsAndMediansPerScenarioInAPanelPerCompartment) {
                               "1 GRASS: q05 q25 q50 q75 q95 | 2 GRAZERS: q05 q25 q50 q75 q95\n"
                               "0 2.5 4 5 6.25 10 50 80 100 125 200 10 16 20 25 40\n"),
                     HasSubstr("\n1.5 4 6.4 8 10 16 80 128 160 200 320 16 25.6 32 40 64\nEOD\n"),
+                    // The columns of the second panel in the second scenario's colour.
+                    HasSubstr("\n     $scenario2 using 1:7:11 with filledcurves linetype 2 fillstyle "
+                              "transparent solid 0.15 noborder notitle, \\\n     $scenario2 using "
+                              "1:8:10 with filledcurves linetype 2 fillstyle transparent solid 0.3 "
+                              "noborder notitle, \\\n     $scenario2 using 1:9 with lines linetype 2 "
+                              "title \"model 2, biomass:GRAZERS\\0075x0.5\"\n"),
                     Not(HasSubstr("logscale"))));
 
   // Some compartments, by name or number, and one scenario.
@@ -644,6 +650,15 @@ TEST(PlotEnsemble, RefusalsTextsAsDataAndTheDatabaseOnlyRead) {
       {"noscenario.sqlite", "DROP TABLE scenario;"},
       {"empty.sqlite", "DELETE FROM summary;"},
       {"part.sqlite", "DELETE FROM summary WHERE scenario = 2;"},
+      {"hole.sqlite", "DELETE FROM summary WHERE scenario = 1 AND step = 1 AND compartment = 1;"},
+      {"wide.sqlite",
+       "WITH RECURSIVE n(c) AS (SELECT 4 UNION ALL SELECT c + 1 FROM n WHERE c < 101) "
+       "INSERT INTO recorded SELECT c, c FROM n;"
+       "INSERT INTO summary SELECT 1, 0, 0, position, 2, 1, 1, 1, 1, 1, 1 FROM recorded "
+       "WHERE position > 3;"},
+      {"many.sqlite",
+       "WITH RECURSIVE n(s) AS (SELECT 3 UNION ALL SELECT s + 1 FROM n WHERE s < 101) "
+       "INSERT INTO scenario SELECT s, 1, 'model 1' FROM n;"},
       {"text.sqlite", "UPDATE summary SET q75 = 'many' WHERE scenario = 1 AND step = 2 AND compartment = 1;"},
       {"wal.sqlite", "PRAGMA journal_mode = WAL;"},
       {"odd.sqlite",
@@ -693,6 +708,15 @@ TEST(PlotEnsemble, RefusalsTextsAsDataAndTheDatabaseOnlyRead) {
        in_ens + "--compartments: no compartment recorded is named 'fish'\n"},
       {"$P ens.sqlite --scenarios 3 -o p.svg", 2,
        in_ens + "--scenarios: there is no scenario 3 (the ensemble has 2)\n"},
+      {"cat one.8 | $P /dev/stdin -o p.svg", 0, "", {{"p.svg", HasSubstr(">ALGAE<")}}},
+      {"$P wide.sqlite -o p.svg", 2,
+       "ecodyn-plot: wide.sqlite: more than 100 compartments to draw, the most one picture holds: "
+       "choose some with --compartments\n"},
+      {"$P many.sqlite -o p.svg", 2,
+       "ecodyn-plot: many.sqlite: more than 100 scenarios to draw, the most one picture holds: "
+       "choose some with --scenarios\n"},
+      {"$P hole.sqlite -o p.svg --script hole.gp", 0, "",
+       {{"p.svg", svg}, {"hole.gp", HasSubstr("\n0.5 2.75 4.4 5.5 6.875 11 ? ? ? ? ? 11 17.6 22 27.5 44\n")}}},
       {"$P part.sqlite -o p.svg", 0,
        "ecodyn-plot: part.sqlite: warning: scenario 2 has no accepted member: it is not drawn\n",
        {{"p.svg", AllOf(HasSubstr(">model 2<"), Not(HasSubstr("GRAZERS=x0.5")))}}},
@@ -711,7 +735,8 @@ TEST(PlotEnsemble, RefusalsTextsAsDataAndTheDatabaseOnlyRead) {
       {memory_limit + "PATH=/nonexistent $P big.sqlite -o p.svg --script big.gp", 2,
        "ecodyn-plot: gnuplot draws the pictures and is not installed: install the Debian package "
        "gnuplot-nox\n",
-       {{"big.gp", AllOf(HasSubstr("\n0.5 2.75 4.4 5.5 6.875 11 "), HasSubstr("\n75000 "))}}},
+       {{"big.gp", AllOf(HasSubstr("\n0.5 2.75 4.4 5.5 6.875 11 "), HasSubstr("\n75000 "),
+                         HasSubstr("\nset logscale y\n"))}}},
   });
 }
 
