@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
                  "of an ensemble database: draw these scenarios, by number, in order")
       ->type_name("LIST")
       ->delimiter(',')
-      ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+      ->check(CLI::Range(1, std::numeric_limits<int>::max()).description(""));
   if (const auto status = ecodyn::tools::parse_command_line(app, argc, argv, footer)) {
     return *status;
   }
