@@ -555,13 +555,8 @@ void sql(const std::string& path, const std::string& statements) {
 std::string grazing_ensemble(int last = 3) {
   return ensemble_layout + R"(
 BEGIN;
-INSERT INTO settings VALUES ('format', '1'), ('program', 'ecodyn-ensemble 1.0.0'),
-  ('network', 'grazing_chain.net'), ('network_hash', '0123456789abcdef'), ('description', '1'),
-  ('title', 'GRAZING CHAIN'), ('models', '2'), ('start', '0'), ('end', '1.5'), ('print', '0.5'),
-  ('perturb', ''), ('sweep', 'biomass:GRAZERS=x1,x0.5'), ('vary', 'biomass:*=0.1'),
-  ('draws', '2'), ('seed', '7'), ('record', 'all'), ('follow', '3,1,2'),
-  ('reject_extinction', '0'), ('limits', ''), ('within', '0.1'), ('scenarios', '2'),
-  ('members', '4'), ('shard', '1/1');
+INSERT INTO settings VALUES ('format', '1'), ('title', 'GRAZING CHAIN'), ('models', '2'),
+  ('sweep', 'biomass:GRAZERS=x1,x0.5'), ('draws', '2'), ('record', 'all'), ('shard', '1/1');
 INSERT INTO compartment VALUES (1, 'GRASS', 1, 100), (2, 'GRAZERS', 1, 20), (3, 'PREDATORS', 1, 5);
 INSERT INTO scenario VALUES (1, 2, 'model 2'), (2, 2, 'model 2, biomass:GRAZERS=x0.5');
 INSERT INTO sweep VALUES (1, 1, 'biomass', 2, 0, 1, 1), (2, 1, 'biomass', 2, 0, 1, 0.5);
