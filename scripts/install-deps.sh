@@ -2,11 +2,12 @@
 # Installs the Debian packages that building and testing ecodyn need, if any
 # is missing. Run as root. gnuplot draws the pictures of ecodyn-plot; xmllint
 # checks them in the tests; groff and man render the manual pages; Eigen
-# finds the eigenvalues of ecodyn-stability; R and its packages run the R
+# finds the eigenvalues of ecodyn-stability; SQLite holds the ensembles of
+# ecodyn-ensemble, which ecodyn-plot draws; R and its packages run the R
 # package in r/ and its tests.
 set -euo pipefail
 packages=(g++ cmake make libf2c2-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  gnuplot-nox libxml2-utils groff-base man-db libeigen3-dev
+  gnuplot-nox libxml2-utils groff-base man-db libeigen3-dev libsqlite3-dev
   r-base-core r-cran-processx r-cran-dbi r-cran-rsqlite r-cran-jsonlite r-cran-testthat
   r-cran-desolve r-cran-withr)
 missing=()

@@ -3,6 +3,8 @@
 // at 1.0E-9, a pool refilling along its closed form. A network balanced by
 // a run made a steady state again; the choice of a description in a
 // snapshot file; inputs refused without leaving an output file.
+#include <sqlite3.h>
+
 #include <cmath>
 #include <csignal>
 #include <map>
@@ -499,6 +501,237 @@ TEST_F(Results, PlotsThatCompare) {
         {"one.gp", HasSubstr("\n$ends1 << EOD\n0.628 1.46e-08 3\nEOD\n")}}},
       {"$P base/fort.8 walleye/fort.8 --label A -o cmp.svg", 2,
        "ecodyn-plot: --label given 1 times for 2 reports: give it once for each report\n"},
+  });
+}
+
+// The layout of an ensemble database (format 1), as ecodyn-ensemble makes it.
+const std::string ensemble_layout = R"(
+PRAGMA application_id = 0x45434459;
+PRAGMA user_version = 1;
+CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
+CREATE TABLE compartment(compartment INTEGER PRIMARY KEY, name TEXT NOT NULL,
+                         living INTEGER NOT NULL, biomass REAL NOT NULL);
+CREATE TABLE scenario(scenario INTEGER PRIMARY KEY, model INTEGER NOT NULL, label TEXT NOT NULL);
+CREATE TABLE sweep(scenario INTEGER NOT NULL, sweep INTEGER NOT NULL, kind TEXT NOT NULL,
+                   origin INTEGER NOT NULL, destination INTEGER NOT NULL, factor INTEGER NOT NULL,
+                   value REAL NOT NULL, PRIMARY KEY(scenario, sweep)) WITHOUT ROWID;
+CREATE TABLE member(member INTEGER PRIMARY KEY, scenario INTEGER NOT NULL, draw INTEGER NOT NULL);
+CREATE TABLE factor(member INTEGER NOT NULL, position INTEGER NOT NULL, kind TEXT NOT NULL,
+                    origin INTEGER NOT NULL, destination INTEGER NOT NULL, factor REAL NOT NULL,
+                    PRIMARY KEY(member, position)) WITHOUT ROWID;
+CREATE TABLE outcome(member INTEGER PRIMARY KEY, ending TEXT NOT NULL, status INTEGER NOT NULL,
+                     message TEXT, end_time REAL NOT NULL, accepted INTEGER NOT NULL,
+                     rejection TEXT, resilience REAL, extinctions INTEGER NOT NULL);
+CREATE TABLE extinction(member INTEGER NOT NULL, compartment INTEGER NOT NULL, time REAL NOT NULL,
+                        PRIMARY KEY(member, compartment)) WITHOUT ROWID;
+CREATE TABLE recorded(position INTEGER PRIMARY KEY, compartment INTEGER NOT NULL);
+CREATE TABLE trajectory_row(member INTEGER NOT NULL, step INTEGER NOT NULL, time REAL NOT NULL,
+                            biomass TEXT NOT NULL, PRIMARY KEY(member, step)) WITHOUT ROWID;
+CREATE VIEW trajectory(member, step, time, compartment, biomass) AS
+  SELECT r.member, r.step, r.time, c.compartment, j.value
+  FROM trajectory_row AS r, json_each(r.biomass) AS j JOIN recorded AS c ON c.position = j.key;
+CREATE TABLE summary(scenario INTEGER NOT NULL, step INTEGER NOT NULL, time REAL NOT NULL,
+                     compartment INTEGER NOT NULL, members INTEGER NOT NULL, mean REAL NOT NULL,
+                     q05 REAL NOT NULL, q25 REAL NOT NULL, q50 REAL NOT NULL, q75 REAL NOT NULL,
+                     q95 REAL NOT NULL, PRIMARY KEY(scenario, step, compartment)) WITHOUT ROWID;
+)";
+
+// Runs SQL statements on the database at path, made if it does not exist.
+void sql(const std::string& path, const std::string& statements) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &db));
+  char* error = nullptr;
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &error))
+      << (error != nullptr ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+// An ensemble of the grazing chain: two scenarios of two draws, each
+// accepted; compartments 3, 1 and 2 recorded in that order; steps 0 to last,
+// 0.5 apart. The median of compartment c at step k of scenario s is its
+// biomass B (100, 20, 5) times 1 + ks/10; q05, q25, q75 and q95 are 0.5, 0.8,
+// 1.25 and 2 times the median.
+std::string grazing_ensemble(int last = 3) {
+  return ensemble_layout + R"(
+BEGIN;
+INSERT INTO settings VALUES ('format', '1'), ('title', 'GRAZING CHAIN'), ('models', '2'),
+  ('sweep', 'biomass:GRAZERS=x1,x0.5'), ('draws', '2'), ('record', 'all'), ('shard', '1/1');
+INSERT INTO compartment VALUES (1, 'GRASS', 1, 100), (2, 'GRAZERS', 1, 20), (3, 'PREDATORS', 1, 5);
+INSERT INTO scenario VALUES (1, 2, 'model 2'), (2, 2, 'model 2, biomass:GRAZERS=x0.5');
+INSERT INTO sweep VALUES (1, 1, 'biomass', 2, 0, 1, 1), (2, 1, 'biomass', 2, 0, 1, 0.5);
+INSERT INTO member VALUES (1, 1, 1), (2, 1, 2), (3, 2, 1), (4, 2, 2);
+INSERT INTO outcome SELECT member, 'end', 0, NULL, 1.5, 1, NULL, NULL, 0 FROM member;
+INSERT INTO recorded VALUES (0, 3), (1, 1), (2, 2);
+WITH RECURSIVE steps(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM steps WHERE k < )" +
+         std::to_string(last) + R"(),
+  medians AS (SELECT scenario, k, compartment, biomass * (1 + k * scenario / 10.0) AS m
+              FROM scenario, steps, compartment)
+INSERT INTO summary SELECT scenario, k, k * 0.5, compartment, 2, m, 0.5 * m, 0.8 * m, m,
+  1.25 * m, 2 * m FROM medians ORDER BY 1, 2, 4;
+COMMIT;
+)";
+}
+
+// Returns what xmllint finds for an XPath expression in an SVG file.
+std::string xpath(const std::string& dir, const std::string& svg, const std::string& expression) {
+  EXPECT_EQ(0, shell(dir, "xmllint --xpath '" + expression + "' " + svg + " >.xpath").first);
+  std::string found = read_file(dir + "/.xpath");
+  fs::remove(dir + "/.xpath");
+  while (found.ends_with('\n')) found.pop_back();
+  return found;
+}
+
+// An ensemble database: a panel per compartment recorded, in order, titled
+// with number and name; per scenario a light and a dark band and the median
+// in its colour, labelled in the key; the quantiles as numbers alone.
+TEST(PlotEnsemble, BandsAndMediansPerScenarioInAPanelPerCompartment) {
+  ScratchDir dir;
+  sql("ens.sqlite", grazing_ensemble());
+  RunResult r = run(plot_tool, dir.path(), "",
+                    "ens.sqlite -o ens.svg --units 'g m-2' --time-unit d --script ens.gp");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.err);
+  const std::string svg = read_file("ens.svg");
+  for (const char* text : {">GRAZING CHAIN<", ">model 2<", ">model 2, biomass:GRAZERS=x0.5<",
+                           ">biomass (g m-2)<", ">time (d)<", " width=\"900\" height=\"1500\""})
+    EXPECT_THAT(svg, HasSubstr(text));
+  const double predators = text_height(svg, "3 PREDATORS"), grass = text_height(svg, "1 GRASS"),
+               grazers = text_height(svg, "2 GRAZERS");
+  EXPECT_TRUE(predators > 0 && predators < grass && grass < grazers) << predators << " " << grass;
+  // Three panels of two scenarios: six bands of each shade, three medians
+  // in each colour.
+  const std::string count = "count(//*[local-name()=\"";
+  EXPECT_EQ("6", xpath(dir.path(), "ens.svg", count + "polygon\"][@fill-opacity=\"0.150000\"])"));
+  EXPECT_EQ("6", xpath(dir.path(), "ens.svg", count + "polygon\"][@fill-opacity=\"0.300000\"])"));
+  for (const char* colour : {"rgb( 31,  78, 156)", "rgb(179,  89,   0)"})
+    EXPECT_EQ("3", xpath(dir.path(), "ens.svg", count + "path\"][@stroke=\"" + colour + "\"])"));
+  EXPECT_THAT(read_file("ens.gp"),
+              AllOf(HasSubstr("\n$scenario1 << EOD\n# time | 3 PREDATORS: q05 q25 q50 q75 q95 | "
+                              "1 GRASS: q05 q25 q50 q75 q95 | 2 GRAZERS: q05 q25 q50 q75 q95\n"
+                              "0 2.5 4 5 6.25 10 50 80 100 125 200 10 16 20 25 40\n"),
+                    HasSubstr("\n1.5 4 6.4 8 10 16 80 128 160 200 320 16 25.6 32 40 64\nEOD\n"),
+                    // The columns of the second panel in the second scenario's colour.
+                    HasSubstr("\n     $scenario2 using 1:7:11 with filledcurves linetype 2 fillstyle "
+                              "transparent solid 0.15 noborder notitle, \\\n     $scenario2 using "
+                              "1:8:10 with filledcurves linetype 2 fillstyle transparent solid 0.3 "
+                              "noborder notitle, \\\n     $scenario2 using 1:9 with lines linetype 2 "
+                              "title \"model 2, biomass:GRAZERS\\0075x0.5\"\n"),
+                    Not(HasSubstr("logscale"))));
+
+  // Some compartments, by name or number, and one scenario.
+  r = run(plot_tool, dir.path(), "",
+          "ens.sqlite --compartments ' grass ,3' --scenarios 2 -o sel.svg --script sel.gp");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_THAT(read_file("sel.svg"),
+              AllOf(HasSubstr(">1 GRASS<"), HasSubstr(">3 PREDATORS<"), Not(HasSubstr(">2 GRAZERS<")),
+                    Not(HasSubstr(">model 2<")), HasSubstr(" width=\"900\" height=\"1000\"")));
+  EXPECT_THAT(read_file("sel.gp"),
+              AllOf(Not(HasSubstr("$scenario1")),
+                    HasSubstr("\n$scenario2 << EOD\n# time | 1 GRASS: q05 q25 q50 q75 q95 | 3 "
+                              "PREDATORS: q05 q25 q50 q75 q95\n0 50 80 100 125 200 2.5 4 5 6.25 10\n")));
+}
+
+// What is not an ensemble database of format 1 with a summary to draw, or
+// an option that does not apply, is refused without output; texts from the
+// database reach gnuplot only as data; the database is only read, in
+// bounded memory, and nothing is left beside it.
+TEST(PlotEnsemble, RefusalsTextsAsDataAndTheDatabaseOnlyRead) {
+  ScratchDir dir;
+  const std::string ensemble = grazing_ensemble();
+  sql("ens.sqlite", ensemble);
+  const std::map<std::string, std::string> variants = {
+      {"v2.sqlite", "PRAGMA user_version = 2;"},
+      {"noscenario.sqlite", "DROP TABLE scenario;"},
+      {"empty.sqlite", "DELETE FROM summary;"},
+      {"part.sqlite", "DELETE FROM summary WHERE scenario = 2;"},
+      {"hole.sqlite", "DELETE FROM summary WHERE scenario = 1 AND step = 1 AND compartment = 1;"},
+      {"wide.sqlite",
+       "WITH RECURSIVE n(c) AS (SELECT 4 UNION ALL SELECT c + 1 FROM n WHERE c < 101) "
+       "INSERT INTO recorded SELECT c, c FROM n;"
+       "INSERT INTO summary SELECT 1, 0, 0, position, 2, 1, 1, 1, 1, 1, 1 FROM recorded "
+       "WHERE position > 3;"},
+      {"many.sqlite",
+       "WITH RECURSIVE n(s) AS (SELECT 3 UNION ALL SELECT s + 1 FROM n WHERE s < 101) "
+       "INSERT INTO scenario SELECT s, 1, 'model 1' FROM n;"},
+      {"text.sqlite", "UPDATE summary SET q75 = 'many' WHERE scenario = 1 AND step = 2 AND compartment = 1;"},
+      {"wal.sqlite", "PRAGMA journal_mode = WAL;"},
+      {"odd.sqlite",
+       "UPDATE scenario SET label = 'It''s \"2\"' || char(10) || 'system \"touch MARKER\"' || char(10) "
+       "|| '`touch MARKER` T' || CAST(X'E4' AS TEXT) || 'st' WHERE scenario = 2;"
+       "UPDATE settings SET value = 'A ' || char(1) || ' \\CHAIN' WHERE key = 'title';"
+       "UPDATE compartment SET name = 'Filter ''Feeders' || char(10) || 'EOD' WHERE compartment = 1;"},
+  };
+  for (const auto& [file, change] : variants) sql(file, ensemble + change);
+  fs::create_symlink("ens.sqlite", "link.svg");
+  write_file("one.8", report_cycle("ONE", {"ALGAE"}));
+  write_file("junk.sqlite", std::string("SQLite format 3\0", 16) + std::string(5000, 'x'));
+  sql("big.sqlite", grazing_ensemble(150000));
+  const std::string replacement = "\xef\xbf\xbd";
+  const Matcher<const std::string&> svg = StartsWith("<?xml");
+  const std::string in_ens = "ecodyn-plot: ens.sqlite: ";
+  check_faults(dir.path(), plot_tool, {
+      {"$P ens.sqlite one.8 -o p.svg", 2,
+       "ecodyn-plot: ens.sqlite is an ensemble database, drawn alone: give it without reports\n"},
+      {"$P one.8 ens.sqlite -o p.svg", 2,
+       "ecodyn-plot: ens.sqlite is an ensemble database, drawn alone: give it without reports\n"},
+      {"$P v2.sqlite -o p.svg", 2,
+       "ecodyn-plot: v2.sqlite: not an ensemble database of format 1: its user_version is 2\n"},
+      {"$P noscenario.sqlite -o p.svg", 2,
+       "ecodyn-plot: noscenario.sqlite: not an ensemble database: it has no table scenario\n"},
+      {"$P empty.sqlite -o p.svg", 2,
+       "ecodyn-plot: empty.sqlite: the summary is empty (the ensemble has not completed, or "
+       "recorded no compartment)\n"},
+      {"$P junk.sqlite -o p.svg", 2,
+       "ecodyn-plot: junk.sqlite: cannot read the database: file is not a database\n"},
+      {"$P text.sqlite -o p.svg", 2,
+       "ecodyn-plot: text.sqlite: the summary holds a value that is not a number (scenario 1, "
+       "step 2, compartment 1)\n"},
+      {"$P ens.sqlite -o link.svg", 2,
+       "ecodyn-plot: cannot write link.svg: it is the input ens.sqlite\n"},
+      {"$P ens.sqlite --cycle 1 -o p.svg", 2,
+       "ecodyn-plot: --cycle applies to reports, not to an ensemble database\n"},
+      {"$P ens.sqlite --relative -o p.svg", 2,
+       "ecodyn-plot: --relative applies to reports, not to an ensemble database\n"},
+      {"$P one.8 --scenarios 1 -o p.svg", 2,
+       "ecodyn-plot: --scenarios applies only to an ensemble database\n"},
+      {"$P ens.sqlite --compartments 4 -o p.svg", 2,
+       in_ens + "--compartments: compartment 4 is not recorded in the ensemble (it records 3, 1, 2)\n"},
+      {"$P ens.sqlite --compartments gra -o p.svg", 2,
+       in_ens + "--compartments: 'gra' names compartments 1 GRASS; 2 GRAZERS: give the number\n"},
+      {"$P ens.sqlite --compartments fish -o p.svg", 2,
+       in_ens + "--compartments: no compartment recorded is named 'fish'\n"},
+      {"$P ens.sqlite --scenarios 3 -o p.svg", 2,
+       in_ens + "--scenarios: there is no scenario 3 (the ensemble has 2)\n"},
+      {"cat one.8 | $P /dev/stdin -o p.svg", 0, "", {{"p.svg", HasSubstr(">ALGAE<")}}},
+      {"$P wide.sqlite -o p.svg", 2,
+       "ecodyn-plot: wide.sqlite: more than 100 compartments to draw, the most one picture holds: "
+       "choose some with --compartments\n"},
+      {"$P many.sqlite -o p.svg", 2,
+       "ecodyn-plot: many.sqlite: more than 100 scenarios to draw, the most one picture holds: "
+       "choose some with --scenarios\n"},
+      {"$P hole.sqlite -o p.svg --script hole.gp", 0, "",
+       {{"p.svg", svg}, {"hole.gp", HasSubstr("\n0.5 2.75 4.4 5.5 6.875 11 ? ? ? ? ? 11 17.6 22 27.5 44\n")}}},
+      {"$P part.sqlite -o p.svg", 0,
+       "ecodyn-plot: part.sqlite: warning: scenario 2 has no accepted member: it is not drawn\n",
+       {{"p.svg", AllOf(HasSubstr(">model 2<"), Not(HasSubstr("GRAZERS=x0.5")))}}},
+      {"$P part.sqlite --scenarios 2 -o p.svg", 2,
+       "ecodyn-plot: part.sqlite: warning: scenario 2 has no accepted member: it is not drawn\n"
+       "ecodyn-plot: part.sqlite: no scenario chosen has an accepted member\n"},
+      // A database in WAL mode is read without its log and index being made beside it.
+      {"$P wal.sqlite -o p.svg", 0, "", {{"p.svg", svg}}},
+      {"$P odd.sqlite -o odd.svg --script odd.gp && xmllint --noout odd.svg", 0, "",
+       {{"odd.svg", AllOf(HasSubstr(">It's \"2\"" + replacement + "system \"touch MARKER\"" +
+                                    replacement + "`touch MARKER` T\xc3\xa4st<"),
+                          HasSubstr(">A " + replacement + " \\CHAIN<"),
+                          HasSubstr(">1 Filter 'Feeders" + replacement + "EOD<"))},
+        {"odd.gp", HasSubstr("| 1 Filter 'Feeders" + replacement + "EOD: q05")}}},
+      // The summary streamed: 900006 rows into a script in a few megabytes.
+      {memory_limit + "PATH=/nonexistent $P big.sqlite -o p.svg --script big.gp", 2,
+       "ecodyn-plot: gnuplot draws the pictures and is not installed: install the Debian package "
+       "gnuplot-nox\n",
+       {{"big.gp", AllOf(HasSubstr("\n0.5 2.75 4.4 5.5 6.875 11 "), HasSubstr("\n75000 "),
+                         HasSubstr("\nset logscale y\n"))}}},
   });
 }
 

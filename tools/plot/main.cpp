@@ -1,8 +1,13 @@
-// ecodyn-plot: draws the time-series tables of ecodyn report files as a
-// picture (SVG, PNG or PDF) with gnuplot.
+// ecodyn-plot: draws the time-series tables of ecodyn report files, or the
+// summary of an ensemble database, as a picture (SVG, PNG or PDF) with
+// gnuplot.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +17,7 @@
 #include "common/replaceable.h"
 #include "common/report_reader.h"
 #include "common/spool.h"
+#include "ensemble.h"
 #include "fio/fio.h"
 #include "gnuplot.h"
 #include "script.h"
@@ -27,7 +33,8 @@ constexpr auto script_unit = static_cast<fio::Unit>(20);
 constexpr const char* description =
     "Draws the time-series tables of ecodyn report files: biomass against time. For one report, "
     "one line per compartment and one panel per cycle of the run; for several, one panel per "
-    "compartment and one line per report and cycle.";
+    "compartment and one line per report and cycle. For an ensemble database of ecodyn-ensemble, "
+    "one panel per compartment and, per scenario, the median and the 5-95% and 25-75% bands.";
 
 constexpr const char* footer =
     R"(
@@ -42,7 +49,11 @@ the cycle ran (--cycle-labels) or its number. A compartment that went
 extinct has its line end at the time of the notice, with a marker.
 The biomass axis is logarithmic when the biomasses drawn span more than three
 decades (--log and --linear decide instead). A compartment tabulated twice is
-drawn once. Bytes of a title or name that are not valid UTF-8 are read as
+drawn once. An ensemble database (an SQLite file of ecodyn-ensemble) is
+drawn alone: per compartment recorded, per scenario, the median over the
+accepted members between a light band from the 5% to the 95% quantile and
+a darker one from the 25% to the 75%; --compartments and --scenarios pick
+some. Bytes of a title or name that are not valid UTF-8 are read as
 Latin-1; a control character is shown as U+FFFD.
 
 gnuplot (Debian package gnuplot-nox) draws the picture from a script that
@@ -89,10 +100,11 @@ std::string default_label(const std::string& input) {
   return folder.empty() || folder == "." || folder == ".." ? path.filename().string() : folder;
 }
 
-// Draws the tables of the reports (those of one cycle, if cycle is not 0);
+// Draws the tables of the reports (those of one cycle, if cycle is not 0),
+// or the ensemble database that is the one input when ensemble is given;
 // returns the exit status.
 int draw(const std::vector<std::string>& inputs, int cycle, const std::string& script_path,
-         const plot::Picture& picture) {
+         const plot::Picture& picture, const plot::Selection* ensemble) {
   std::string error;
   if (!tools::distinct({picture.output, script_path}, error)) {
     complain(error);
@@ -105,18 +117,23 @@ int draw(const std::vector<std::string>& inputs, int cycle, const std::string& s
     }
   }
   tools::Spool spool;
-  plot::Script script(picture, cycle, spool);
-  // Each report is read once, as a stream: a pipe will do.
-  for (std::size_t k = 0; k < inputs.size(); ++k) {
-    script.input(k);
-    const int status = tools::reading(inputs[k], [&] {
-      tools::read_report(inputs[k], script);
-      return 0;
-    });
-    if (status != 0) return status;
+  std::unique_ptr<plot::Script> script;
+  std::function<void()> finish = [&] { plot::write_ensemble(inputs[0], picture, *ensemble, spool); };
+  if (ensemble == nullptr) {
+    script = std::make_unique<plot::Script>(picture, cycle, spool);
+    finish = [&] { script->finish(); };
+    // Each report is read once, as a stream: a pipe will do.
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+      script->input(k);
+      const int status = tools::reading(inputs[k], [&] {
+        tools::read_report(inputs[k], *script);
+        return 0;
+      });
+      if (status != 0) return status;
+    }
   }
   return tools::reading(inputs.back(), [&] {
-    script.finish();
+    finish();
     if (!script_path.empty() && !keep_script(spool, script_path)) return exit_failure;
     const std::string gnuplot = plot::find_gnuplot();
     if (gnuplot.empty()) {
@@ -140,11 +157,13 @@ int main(int argc, char** argv) {
 
   CLI::App app{description, "ecodyn-plot"};
   std::vector<std::string> inputs{"fort.8"}, labels, cycle_labels;
+  plot::Selection selection;
   std::string script_path, size;
   plot::Picture picture;
   int cycle = 0;
   bool log = false, linear = false;
-  app.add_option("REPORT", inputs, "report files of ecodyn to read (default fort.8)")
+  app.add_option("REPORT", inputs,
+                 "report files of ecodyn to read (default fort.8), or one ensemble database")
       ->type_name("FILE");
   app.add_option("--label", labels, "label of the lines of a report, once for each in order")
       ->type_name("TEXT");
@@ -170,6 +189,15 @@ int main(int argc, char** argv) {
       ->type_name("WxH");
   app.add_option("--script", script_path, "keep the gnuplot script in this file")
       ->type_name("FILE");
+  app.add_option("--compartments", selection.compartments,
+                 "of an ensemble database: draw these compartments, by number or name, in order")
+      ->type_name("LIST")
+      ->delimiter(',');
+  app.add_option("--scenarios", selection.scenarios,
+                 "of an ensemble database: draw these scenarios, by number, in order")
+      ->type_name("LIST")
+      ->delimiter(',')
+      ->check(CLI::Range(1, std::numeric_limits<int>::max()).description(""));
   if (const auto status = ecodyn::tools::parse_command_line(app, argc, argv, footer)) {
     return *status;
   }
@@ -196,5 +224,23 @@ int main(int argc, char** argv) {
   }
   picture.cycle_labels = cycle_labels;
 
-  return fio::run([&] { return draw(inputs, cycle, script_path, picture); });
+  // An ensemble database is drawn alone, with the options that apply to it.
+  const auto database = std::find_if(inputs.begin(), inputs.end(), plot::is_database);
+  if (database != inputs.end() && inputs.size() > 1) {
+    complain(*database + " is an ensemble database, drawn alone: give it without reports");
+    return exit_failure;
+  }
+  const std::vector<std::string> report_options = {"--cycle", "--label", "--cycle-labels",
+                                                   "--relative"},
+                                 ensemble_options = {"--compartments", "--scenarios"};
+  for (const std::string& name : database != inputs.end() ? report_options : ensemble_options) {
+    if (app.count(name) > 0) {
+      complain(name + (database != inputs.end() ? " applies to reports, not to"
+                                                              : " applies only to") +
+               " an ensemble database");
+      return exit_failure;
+    }
+  }
+  const plot::Selection* ensemble = database != inputs.end() ? &selection : nullptr;
+  return fio::run([&] { return draw(inputs, cycle, script_path, picture, ensemble); });
 }

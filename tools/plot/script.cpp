@@ -9,13 +9,6 @@
 namespace ecodyn::plot {
 namespace {
 
-std::string number(double v) {
-  if (!std::isfinite(v)) return "NaN";
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.6g", v);
-  return buf;
-}
-
 // Appends the UTF-8 encoding of a code point below U+10000.
 void append_utf8(std::string& s, unsigned c) {
   if (c < 0x80) {
@@ -50,6 +43,13 @@ std::size_t utf8_sequence(std::string_view s, unsigned& code) {
 }
 
 }  // namespace
+
+std::string number(double v) {
+  if (!std::isfinite(v)) return "NaN";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.6g", v);
+  return buf;
+}
 
 std::string quoted(std::string_view text) {
   std::string q = "\"";
@@ -213,44 +213,29 @@ void Script::extinction(const Cycle& c, const tools::Extinction& e) {
   p.ends.push_back({i, {e.time, p.last[i]}});
 }
 
-std::pair<int, int> Script::size() const {
-  const int panels = static_cast<int>(picture_.labels.size() > 1 ? compartment_list_.size()
-                                                                 : panels_.size());
-  return {picture_.width > 0 ? picture_.width : default_width,
-          picture_.height > 0 ? picture_.height : std::min(panel_height * panels, max_size)};
+std::pair<int, int> picture_size(const Picture& picture, int panels) {
+  return {picture.width > 0 ? picture.width : default_width,
+          picture.height > 0 ? picture.height : std::min(panel_height * panels, max_size)};
 }
 
-void Script::finish() {
-  if (open_) out_.write("EOD\n\n");
-  open_ = false;
-  if (panels_.empty()) {
-    throw tools::InputError(0, cycle_ == 0 ? "no time-series table to draw"
-                                           : "no time-series table in cycle " +
-                                                 std::to_string(cycle_));
-  }
-  const bool compare = picture_.labels.size() > 1;
-  const auto [width, height] = size();
-  const bool log = picture_.scale == Scale::logarithmic ||
-                   (picture_.scale == Scale::automatic && spans_decades());
-  std::string s;
-  // The extinctions of each panel: time, value and the line type of the line
-  // they end.
-  const std::size_t panel_count = compare ? compartment_list_.size() : panels_.size();
-  std::vector<std::string> ends(panel_count);
-  for (std::size_t b = 0; b < panels_.size(); ++b) {
-    const Panel& p = panels_[b];
-    for (const auto& [i, end] : p.ends) {
-      const std::size_t panel = compare ? p.compartment[i] : b;
-      ends[panel] += end.first + " " + number(end.second) + " " +
-                     std::to_string(compare ? b + 1 : i + 1) + "\n";
-    }
-  }
-  for (std::size_t k = 0; k < panel_count; ++k) {
-    if (!ends[k].empty()) s += "$ends" + std::to_string(k + 1) + " << EOD\n" + ends[k] + "EOD\n\n";
-  }
-  s += "if (!exists(\"outfile\")) outfile = " + quoted(picture_.output) + "\n";
+bool logarithmic(Scale scale, double low, double high) {
+  return scale == Scale::logarithmic ||
+         (scale == Scale::automatic && high > 0 && high / low > 1000.0);
+}
+
+std::string range_around(double low, double high, bool log) {
+  if (low != high) return "";
+  const double v = low;
+  const double a = log ? v / 10 : v == 0 ? -1 : v < 0 ? 2 * v : 0,
+               b = log ? v * 10 : v == 0 ? 1 : v < 0 ? 0 : 2 * v;
+  return "set yrange [" + number(a) + ":" + number(b) + "]\n";
+}
+
+std::string settings(const Picture& picture, std::pair<int, int> extent, bool log, bool from_zero) {
+  const auto [width, height] = extent;
+  std::string s = "if (!exists(\"outfile\")) outfile = " + quoted(picture.output) + "\n";
   char size[64];
-  switch (picture_.format) {
+  switch (picture.format) {
     case Format::svg:
       std::snprintf(size, sizeof size, "%d,%d", width, height);
       s += std::string("set terminal svg size ") + size + " font 'Sans,12' background '#ffffff'\n";
@@ -267,15 +252,15 @@ void Script::finish() {
   s += "set termoption noenhanced\n";
   s += "set output outfile\n\n";
   const auto unit = [](const std::string& u) { return u.empty() ? "" : " (" + shown(u) + ")"; };
-  s += "set xlabel " + quoted("time" + unit(picture_.time_unit)) + "\n";
+  s += "set xlabel " + quoted("time" + unit(picture.time_unit)) + "\n";
   s += "set ylabel " +
-       quoted(picture_.relative ? "biomass / biomass at the start" : "biomass" + unit(picture_.units)) +
+       quoted(picture.relative ? "biomass / biomass at the start" : "biomass" + unit(picture.units)) +
        "\n";
   if (log) s += "set logscale y\nset format y '%g'\n";
   // A linear axis of biomasses starts at zero. Room above and below, so
   // that a line at the top or bottom of the range (a biomass at rest, a
   // compartment gone extinct) stays visible; the time axis spans the run.
-  if (!log && least_ >= 0) {
+  if (!log && from_zero) {
     s += "set yrange [0:*]\nset offsets graph 0, graph 0, graph 0.05, graph 0\n";
   } else {
     s += "set offsets graph 0, graph 0, graph 0.05, graph 0.05\n";
@@ -290,6 +275,42 @@ void Script::finish() {
   }
   s += "set linetype cycle " + std::to_string(std::size(colours)) + "\n";
   s += "set grid\nset key below horizontal\nset style data lines\nset datafile missing '?'\n";
+  return s;
+}
+
+std::pair<int, int> Script::size() const {
+  const int panels = static_cast<int>(picture_.labels.size() > 1 ? compartment_list_.size()
+                                                                 : panels_.size());
+  return picture_size(picture_, panels);
+}
+
+void Script::finish() {
+  if (open_) out_.write("EOD\n\n");
+  open_ = false;
+  if (panels_.empty()) {
+    throw tools::InputError(0, cycle_ == 0 ? "no time-series table to draw"
+                                           : "no time-series table in cycle " +
+                                                 std::to_string(cycle_));
+  }
+  const bool compare = picture_.labels.size() > 1;
+  const bool log = logarithmic(picture_.scale, low_, high_);
+  std::string s;
+  // The extinctions of each panel: time, value and the line type of the line
+  // they end.
+  const std::size_t panel_count = compare ? compartment_list_.size() : panels_.size();
+  std::vector<std::string> ends(panel_count);
+  for (std::size_t b = 0; b < panels_.size(); ++b) {
+    const Panel& p = panels_[b];
+    for (const auto& [i, end] : p.ends) {
+      const std::size_t panel = compare ? p.compartment[i] : b;
+      ends[panel] += end.first + " " + number(end.second) + " " +
+                     std::to_string(compare ? b + 1 : i + 1) + "\n";
+    }
+  }
+  for (std::size_t k = 0; k < panel_count; ++k) {
+    if (!ends[k].empty()) s += "$ends" + std::to_string(k + 1) + " << EOD\n" + ends[k] + "EOD\n\n";
+  }
+  s += settings(picture_, size(), log, least_ >= 0);
   const bool multiplot = panel_count > 1;
   if (multiplot) s += "set multiplot layout " + std::to_string(panel_count) + ",1\n";
   // A panel of a single value: a range around it, where gnuplot would
@@ -297,11 +318,7 @@ void Script::finish() {
   const std::string range = !log && least_ >= 0 ? "set yrange [0:*]\n" : "set autoscale y\n";
   ranges_.resize(panel_count, {INFINITY, -INFINITY});
   const auto around = [&](std::size_t k) {
-    const double v = ranges_[k].first;
-    if (v != ranges_[k].second) return std::string();
-    const double a = log ? v / 10 : v == 0 ? -1 : v < 0 ? 2 * v : 0,
-                 b = log ? v * 10 : v == 0 ? 1 : v < 0 ? 0 : 2 * v;
-    return "set yrange [" + number(a) + ":" + number(b) + "]\n";
+    return range_around(ranges_[k].first, ranges_[k].second, log);
   };
   const auto marks = [&](std::size_t k) {
     return ends[k].empty() ? std::string()

@@ -59,6 +59,30 @@ std::string shown(std::string_view text);
 // any case), or false.
 bool format_of(const std::string& output, Format& format);
 
+// Returns a value as a data block holds it: six significant digits, NaN
+// (undefined to gnuplot) when it is not finite.
+std::string number(double v);
+
+// Returns the size of a picture of the given number of panels: as given,
+// or the default.
+std::pair<int, int> picture_size(const Picture& picture, int panels);
+
+// Returns true if the biomass axis is logarithmic: as the scale says, or
+// when automatic, if the positive values drawn (from low to high; high 0
+// when none) span more than three decades, so that a logarithmic axis
+// shows them better.
+bool logarithmic(Scale scale, double low, double high);
+
+// Returns the yrange setting of a panel whose values all equal low (low ==
+// high): a range around it, where gnuplot would find the range empty; ""
+// for any other panel.
+std::string range_around(double low, double high, bool log);
+
+// Returns the settings of a picture of the given size, from the file it is
+// written to, through the terminal, the axes' labels and scale (a linear
+// axis from zero when from_zero) to the line colours and the key below.
+std::string settings(const Picture& picture, std::pair<int, int> size, bool log, bool from_zero);
+
 // Writes the script of a picture to a spool as the reader hands the tables
 // over: first the tables of the cycles drawn as data blocks, then, in
 // finish(), the settings, which depend on every value (the scale) and on
@@ -84,10 +108,6 @@ class Script : public tools::ReportHandler {
   // Returns the size of the picture: as given, or the default for the
   // panels drawn.
   std::pair<int, int> size() const;
-
-  // Returns true if the biomasses drawn span more than three decades, so
-  // that a logarithmic axis shows them better.
-  bool spans_decades() const { return high_ > 0 && high_ / low_ > 1000.0; }
 
   // Returns what the cycle of a table ran: its label, or "cycle N".
   std::string cycle_label(int number) const;
