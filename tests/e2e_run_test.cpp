@@ -358,9 +358,10 @@ const std::string runner_shell = "RUN='" ECODYN_RUN_BINARY
                                  "'; w() { for i in $(seq 1000); do [ -s $1 ] && return; sleep 0.01; done; }; ";
 void write_runner_files() {
   write_file("n.net", two_compartments_file());
-  write_file("held", "#!/bin/sh\ntrap 'kill $k; cp " + report +
-                         " fort.8; exit 0' HUP INT QUIT TERM USR1 USR2 ALRM\nsleep 20 & k=$!\n"
-                         "echo $$ >pid; wait\n");
+  // Short sleeps, not a long one in the background: that one, not yet
+  // started when the signal came, outlived it holding ecodyn-run's pipe.
+  write_file("held", "#!/bin/sh\ntrap 'cp " + report + " fort.8; exit 0' HUP INT QUIT TERM USR1 USR2 ALRM\n"
+                     "echo $$ >pid; for i in $(seq 400); do sleep 0.05; done\n");
   write_file("full", "#!/bin/sh\nfor i in $(seq 100); do printf '%050d\\n' 0; done\necho ended >&2; exit 2\n");
   for (const char* f : {"held", "full"}) fs::permissions(f, fs::perms::owner_all);
 }
@@ -422,6 +423,9 @@ TEST(Runner, KeepsEveryFileButThoseOfAnEarlierRunAndSaysWhyItStops) {
 // ecodyn (which here ends its run at it) and once ecodyn has ended; nothing
 // runs after it (no --csv), and the claim on the directory goes.
 TEST(Runner, HandsOnEachSignalThatEndsEcodynAndEndsByItRunningNothingMore) {
+  // Not ignored, however the tests were started (in the background of a
+  // shell without job control SIGINT and SIGQUIT are, and would stay so).
+  for (const int sig : {SIGINT, SIGQUIT}) std::signal(sig, SIG_DFL);
   for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
     ScratchDir dir;
     write_runner_files();

@@ -263,6 +263,22 @@ void write_only(FILE* f) {
   ::close(w);
 }
 
+// The run-time writes over a file that exists from its start and cuts off
+// the rest of the earlier contents only when it closes the unit: a run ended
+// by a signal would leave an earlier run's records after its own. They are
+// cut off at the unit's first write instead; errno stays that of the write.
+void drop_earlier_contents(FILE* f) {
+  const int error = errno;
+  struct stat st {};
+  if (f != nullptr && f != stdout && fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+    const long at = std::ftell(f);
+    if (at >= 0 && at < st.st_size && ftruncate(fileno(f), at) != 0) {
+      // Left to the close, which cuts them off all the same.
+    }
+  }
+  errno = error;
+}
+
 // A standard descriptor that is closed gets /dev/null in its place, opened
 // for reading only: reads find the end at once and writes fail, and no file
 // the program opens can take the descriptor of the terminal.
@@ -636,7 +652,10 @@ void write_items(Unit unit, const char* format, const Item* items, int n) {
     rc = do_fio(&count, items[k].data, items[k].length);
   }
   if (rc == 0) rc = e_wsfe();
-  if (!units[unit].written) write_only(stream(unit));  // connected by this first write
+  if (!units[unit].written) {  // connected by this first write
+    write_only(stream(unit));
+    drop_earlier_contents(stream(unit));
+  }
   units[unit].written = true;
   FILE* f = stream(unit);
   if (rc != 0 || (f != nullptr && std::ferror(f))) write_failed(unit, rc);

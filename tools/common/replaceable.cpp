@@ -27,12 +27,26 @@ std::string link_target(const std::string& requested) {
   return path.string();
 }
 
+namespace {
+
+// Returns the file an output at path creates or replaces, named whatever way
+// path was spelt ("t.csv", "./t.csv", "d/../t.csv", a link to it) and
+// whether it exists yet or not.
+std::string written_file(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path file = fs::absolute(link_target(path), ec);
+  if (!ec) file = fs::weakly_canonical(file, ec);
+  return ec ? link_target(path) : file.string();
+}
+
+}  // namespace
+
 bool distinct(const std::vector<std::string>& outputs, std::string& error) {
   for (std::size_t b = 0; b < outputs.size(); ++b) {
     for (std::size_t a = 0; a < b; ++a) {
       if (outputs[a].empty() || outputs[b].empty()) continue;
-      if (outputs[a] == outputs[b] || same_file(outputs[a], outputs[b]) ||
-          link_target(outputs[a]) == link_target(outputs[b])) {
+      if (same_file(outputs[a], outputs[b]) || written_file(outputs[a]) == written_file(outputs[b])) {
         error = "cannot write " + outputs[b] + ": it is also the output " + outputs[a];
         return false;
       }

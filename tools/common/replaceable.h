@@ -18,9 +18,9 @@ bool replaceable(const std::string& path, const std::vector<std::string>& inputs
                  std::string& error);
 
 // Returns false, with the reason ("cannot write B: it is also the output A"),
-// if two of the outputs (empty ones left out) name the same file, by name,
-// through a link or as the same existing file: the second would replace the
-// first.
+// if two of the outputs (empty ones left out) name the same file, by any
+// spelling of its name, through a link or as the same existing file: the
+// second would replace the first.
 bool distinct(const std::vector<std::string>& outputs, std::string& error);
 
 // Returns whether two paths name the same regular file (links followed).
