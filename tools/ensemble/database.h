@@ -1,0 +1,129 @@
+// The ensemble database: one SQLite file holding the settings, the
+// compartments, scenarios and sweep values, and for each completed member
+// its factors, outcome, extinctions and recorded rows, then the summary over
+// the accepted members (the layout is in ecodyn-ensemble(5)).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "member.h"
+#include "plan.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace ecodyn::ensemble {
+
+// The database cannot be read or written; the message names the file and
+// the reason.
+class DatabaseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+using Settings = std::vector<std::pair<std::string, std::string>>;
+
+// Returns the settings of an ensemble, in the order they are stored.
+Settings settings(const Plan& plan, const std::string& network_hash);
+
+// Returns the keys, but shard, whose values differ between two ensembles'
+// settings (a key missing from one differs).
+std::vector<std::string> differing_settings(const Settings& a, const Settings& b);
+
+// Returns the options an ensemble's settings were made of.
+Options options_of(const Settings& s);
+
+// Returns the FNV-1a 64 hash of a file's bytes as 16 hex digits; throws
+// DatabaseError when it cannot be read.
+std::string file_hash(const std::string& path);
+
+// A prepared statement, finalized when it goes.
+class Statement {
+ public:
+  Statement(sqlite3* db, const std::string& sql, const std::string& file);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& bind(int k, long long v);
+  Statement& bind(int k, double v);
+  Statement& bind(int k, const std::string& v);
+  Statement& bind_null(int k);
+  // Steps once: true while a row is there; throws DatabaseError on a failure.
+  bool step();
+  // Steps to the end and resets for the next binding.
+  void run();
+  void reset();
+  long long integer(int column);
+  double real(int column);
+  bool null(int column);
+  std::string text(int column);
+  std::string column_name(int column);
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* s_ = nullptr;
+  std::string file_;
+};
+
+class Database {
+ public:
+  // Creates a new database at path (nothing may be there), with the
+  // pragmas for bulk insertion and the tables of the layout.
+  static Database create(const std::string& path);
+  // Opens an existing database to read it.
+  static Database open(const std::string& path);
+
+  Database(Database&& other) noexcept;
+  Database& operator=(Database&&) = delete;
+  ~Database();
+
+  // Writes what the ensemble is: settings, compartments, scenarios, sweep
+  // values and the recorded compartments.
+  void describe(const Plan& plan, const Settings& settings);
+
+  void begin();
+  void commit();
+  // Inserts a completed member: member, outcome, factors, extinctions, rows.
+  void insert(const Result& r);
+
+  // Writes the summary over the accepted members from the stored rows,
+  // holding at most about `budget` values in memory at a time.
+  void summarize(std::size_t budget = 2'000'000);
+
+  // Returns the stored settings.
+  Settings read_settings();
+
+  // Writes DIR/summary.csv and DIR/outcomes.csv.
+  void write_csv(const std::string& dir);
+
+  // Ends write-ahead logging (the file alone holds the database) and
+  // closes; failures are left unsaid (what is committed stays).
+  void close();
+
+  sqlite3* handle() { return db_; }
+  const std::string& path() const { return path_; }
+
+  // Runs SQL text, throwing DatabaseError on a failure.
+  void exec(const std::string& sql);
+
+ private:
+  Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  void summarize_scenario(long long scenario, std::size_t budget);
+  // The statements of insert, prepared once.
+  struct Inserts;
+  sqlite3* db_;
+  std::string path_;
+  Inserts* inserts_ = nullptr;
+};
+
+// Returns the p-quantile of n sorted values x(1) <= ... <= x(n) by R's
+// definition 7.
+double quantile(const std::function<double(long long)>& x, long long n, double p);
+
+}  // namespace ecodyn::ensemble
