@@ -83,8 +83,12 @@ std::string list(const std::vector<int>& v) {
   return s;
 }
 
+// Returns "WHAT FILE: REASON", the reason SQLite's and the system's.
 std::string failure(const std::string& what, const std::string& file, sqlite3* db) {
-  return what + " " + file + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+  std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
+  const int error = db ? sqlite3_system_errno(db) : 0;
+  if (error != 0) reason += std::string(" (") + std::strerror(error) + ")";
+  return what + " " + file + ": " + reason;
 }
 
 // The statistics of one (scenario, step, compartment).
@@ -285,13 +289,14 @@ Database Database::create(const std::string& path) {
   return d;
 }
 
-Database Database::open(const std::string& path) {
+Database Database::open(const std::string& path, bool writable) {
   sqlite3* db = nullptr;
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     throw DatabaseError("cannot read " + path + ": " + std::strerror(errno));
   }
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db, writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY,
+                      nullptr) != SQLITE_OK) {
     const std::string message = failure("cannot read", path, db);
     sqlite3_close(db);
     throw DatabaseError(message);
@@ -313,9 +318,8 @@ Database::~Database() {
 void Database::exec(const std::string& sql) {
   char* error = nullptr;
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    const std::string message = path_ + ": " + (error ? error : sqlite3_errmsg(db_));
     sqlite3_free(error);
-    throw DatabaseError("cannot write " + message);
+    throw DatabaseError(failure("cannot write", path_, db_));
   }
 }
 

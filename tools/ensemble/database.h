@@ -76,8 +76,8 @@ class Database {
   // Creates a new database at path (nothing may be there), with the
   // pragmas for bulk insertion and the tables of the layout.
   static Database create(const std::string& path);
-  // Opens an existing database to read it.
-  static Database open(const std::string& path);
+  // Opens an existing database to read it (and, writable, to write it).
+  static Database open(const std::string& path, bool writable = false);
 
   Database(Database&& other) noexcept;
   Database& operator=(Database&&) = delete;
