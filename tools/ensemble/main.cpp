@@ -356,9 +356,8 @@ void check_output(const Command& c) {
     }
   }
   if (!c.csv.empty()) {
-    if (stat(c.csv.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
-      throw ScenarioError("--csv " + c.csv + ": not a directory");
-    }
+    if (stat(c.csv.c_str(), &st) != 0) return;  // made afresh
+    if (!S_ISDIR(st.st_mode)) throw ScenarioError("--csv " + c.csv + ": not a directory");
     for (const char* name : {"/summary.csv", "/outcomes.csv"}) {
       const std::string path = c.csv + name;
       if (!c.force && lstat(path.c_str(), &st) == 0) {
