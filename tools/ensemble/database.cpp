@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <span>
 
@@ -305,12 +306,29 @@ Database Database::open(const std::string& path, bool writable) {
 }
 
 Database::Database(Database&& other) noexcept
-    : db_(other.db_), path_(std::move(other.path_)), inserts_(other.inserts_) {
+    : db_(other.db_),
+      path_(std::move(other.path_)),
+      inserts_(other.inserts_),
+      summary_insert_(std::move(other.summary_insert_)) {
   other.db_ = nullptr;
   other.inserts_ = nullptr;
 }
 
+Database& Database::operator=(Database&& other) noexcept {
+  if (this != &other) {
+    close(true);
+    db_ = other.db_;
+    path_ = std::move(other.path_);
+    inserts_ = other.inserts_;
+    summary_insert_ = std::move(other.summary_insert_);
+    other.db_ = nullptr;
+    other.inserts_ = nullptr;
+  }
+  return *this;
+}
+
 Database::~Database() {
+  summary_insert_.reset();
   delete inserts_;
   if (db_) sqlite3_close(db_);
 }
@@ -423,15 +441,33 @@ void Database::insert(const Result& r) {
 void Database::summarize(std::size_t budget) {
   begin();
   exec("DELETE FROM summary");
+  compute_summary([this](const SummaryRow& r) { insert_summary(r); }, budget);
+  commit();
+}
+
+void Database::insert_summary(const SummaryRow& r) {
+  if (!summary_insert_) {
+    summary_insert_ = std::make_unique<Statement>(
+        db_, "INSERT INTO summary VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)", path_);
+  }
+  Statement& put = *summary_insert_;
+  put.bind(1, r.scenario).bind(2, r.step).bind(3, r.time).bind(4, r.compartment);
+  put.bind(5, r.members).bind(6, r.mean);
+  for (int k = 0; k < 5; ++k) put.bind(7 + k, r.q[k]);
+  put.run();
+}
+
+void Database::compute_summary(const std::function<void(const SummaryRow&)>& put,
+                               std::size_t budget, int part, int parts) {
   Statement scenarios(db_, "SELECT scenario FROM scenario ORDER BY scenario", path_);
   std::vector<long long> all;
   while (scenarios.step()) all.push_back(scenarios.integer(0));
   scenarios.reset();
-  for (const long long s : all) summarize_scenario(s, budget);
-  commit();
+  for (const long long s : all) summarize_scenario(s, budget, part, parts, put);
 }
 
-void Database::summarize_scenario(long long scenario, std::size_t budget) {
+void Database::summarize_scenario(long long scenario, std::size_t budget, int part, int parts,
+                                  const std::function<void(const SummaryRow&)>& put) {
   const std::string accepted =
       " FROM member AS m JOIN outcome AS o ON o.member = m.member"
       " JOIN trajectory_row AS r ON r.member = m.member, json_each(r.biomass) AS j"
@@ -458,8 +494,6 @@ void Database::summarize_scenario(long long scenario, std::size_t budget) {
   width.reset();
   if (members == 0 || recorded == 0 || last_step < 0) return;
 
-  Statement put(db_, "INSERT INTO summary VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)",
-                path_);
   Statement compartment(db_, "SELECT compartment FROM recorded WHERE position = ?1", path_);
   std::vector<long long> compartments(recorded);
   for (std::size_t p = 0; p < recorded; ++p) {
@@ -468,10 +502,9 @@ void Database::summarize_scenario(long long scenario, std::size_t budget) {
     compartment.reset();
   }
   const auto write = [&](long long step, double time, std::size_t position, const Stats& st) {
-    put.bind(1, scenario).bind(2, step).bind(3, time).bind(4, compartments[position]);
-    put.bind(5, st.n).bind(6, st.mean);
-    for (int k = 0; k < 5; ++k) put.bind(7 + k, st.q[k]);
-    put.run();
+    SummaryRow r{scenario, step, time, compartments[position], st.n, st.mean, {}};
+    std::copy(st.q, st.q + 5, r.q);
+    put(r);
   };
 
   const std::size_t per_step = static_cast<std::size_t>(members) * recorded;
@@ -482,7 +515,7 @@ void Database::summarize_scenario(long long scenario, std::size_t budget) {
                               " AND r.step = ?2 GROUP BY j.key", path_);
     Statement sorted(db_, "SELECT j.key, j.value" + accepted + " AND r.step = ?2 ORDER BY 1, 2",
                      path_);
-    for (long long step = 0; step <= last_step; ++step) {
+    for (long long step = part; step <= last_step; step += parts) {
       std::map<long long, std::pair<long long, double>> groups;
       counts.bind(1, scenario).bind(2, step);
       while (counts.step()) groups[counts.integer(0)] = {counts.integer(1), counts.real(2)};
@@ -527,7 +560,9 @@ void Database::summarize_scenario(long long scenario, std::size_t budget) {
   std::vector<double> held(steps * per_step);
   std::vector<std::size_t> count(steps * recorded);
   std::vector<double> times(steps);
-  for (long long from = 0; from <= last_step; from += static_cast<long long>(steps)) {
+  // The ranges are dealt out to the parts in turn.
+  const long long stride = static_cast<long long>(steps) * parts;
+  for (long long from = static_cast<long long>(steps) * part; from <= last_step; from += stride) {
     std::fill(count.begin(), count.end(), 0);
     values.bind(1, scenario).bind(2, from).bind(3, from + static_cast<long long>(steps) - 1);
     while (values.step()) {
@@ -615,12 +650,13 @@ void Database::write_csv(const std::string& dir) {
         "iiitititfitfi");
 }
 
-void Database::close() {
+void Database::close(bool keep_log) {
   if (!db_) return;
   delete inserts_;
   inserts_ = nullptr;
+  summary_insert_.reset();
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_exec(db_, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+  if (!keep_log) sqlite3_exec(db_, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
   sqlite3_close(db_);
   db_ = nullptr;
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -27,6 +28,14 @@ class DatabaseError : public std::runtime_error {
 };
 
 using Settings = std::vector<std::pair<std::string, std::string>>;
+
+// One row of the summary.
+struct SummaryRow {
+  long long scenario = 0, step = 0;
+  double time = 0;
+  long long compartment = 0, members = 0;
+  double mean = 0, q[5] = {};
+};
 
 // Returns the settings of an ensemble, in the order they are stored.
 Settings settings(const Plan& plan, const std::string& network_hash);
@@ -80,7 +89,8 @@ class Database {
   static Database open(const std::string& path, bool writable = false);
 
   Database(Database&& other) noexcept;
-  Database& operator=(Database&&) = delete;
+  // Closes this one (as close(true)) and takes the other's connection.
+  Database& operator=(Database&& other) noexcept;
   ~Database();
 
   // Writes what the ensemble is: settings, compartments, scenarios, sweep
@@ -95,6 +105,11 @@ class Database {
   // Writes the summary over the accepted members from the stored rows,
   // holding at most about `budget` values in memory at a time.
   void summarize(std::size_t budget = 2'000'000);
+  // Hands put the summary rows of part `part` (from 0) of `parts`: the
+  // ranges of steps are dealt out to the parts in turn.
+  void compute_summary(const std::function<void(const SummaryRow&)>& put, std::size_t budget,
+                       int part = 0, int parts = 1);
+  void insert_summary(const SummaryRow& r);
 
   // Returns the stored settings.
   Settings read_settings();
@@ -102,9 +117,10 @@ class Database {
   // Writes DIR/summary.csv and DIR/outcomes.csv.
   void write_csv(const std::string& dir);
 
-  // Ends write-ahead logging (the file alone holds the database) and
-  // closes; failures are left unsaid (what is committed stays).
-  void close();
+  // Ends write-ahead logging (the file alone holds the database), unless
+  // keep_log, and closes; failures are left unsaid (what is committed
+  // stays).
+  void close(bool keep_log = false);
 
   sqlite3* handle() { return db_; }
   const std::string& path() const { return path_; }
@@ -114,12 +130,14 @@ class Database {
 
  private:
   Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
-  void summarize_scenario(long long scenario, std::size_t budget);
+  void summarize_scenario(long long scenario, std::size_t budget, int part, int parts,
+                          const std::function<void(const SummaryRow&)>& put);
   // The statements of insert, prepared once.
   struct Inserts;
   sqlite3* db_;
   std::string path_;
   Inserts* inserts_ = nullptr;
+  std::unique_ptr<Statement> summary_insert_;
 };
 
 // Returns the p-quantile of n sorted values x(1) <= ... <= x(n) by R's

@@ -293,6 +293,114 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
   return done;
 }
 
+// Computes the summary in `parts` processes, each reading its share of the
+// step ranges from its own connection, and writes the rows as they come,
+// in one transaction. db is closed meanwhile (a connection must not cross
+// a fork) and open again afterwards. Returns false at a signal, the
+// summary left empty.
+bool summarize_in_parts(Database& db, int parts, const sigset_t& open_mask) {
+  const std::string path = db.path();
+  db.close(true);
+  struct Part {
+    pid_t pid = -1;
+    int fd = -1;
+    std::string buffer;
+  };
+  std::vector<Part> helpers;
+  const auto end_all = [&](int sig) {
+    for (Part& h : helpers) {
+      if (sig != 0 && h.pid > 0) kill(h.pid, sig);
+      if (h.fd >= 0) close(h.fd);
+      int status = 0;
+      while (h.pid > 0 && waitpid(h.pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) sig = sig != 0 ? sig : -1;
+      h = Part{};
+    }
+    return sig == 0;
+  };
+  for (int k = 0; k < parts; ++k) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+      end_all(SIGKILL);
+      throw DatabaseError("cannot start the summary: " + reason(errno));
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      for (const int sig : stopping) std::signal(sig, SIG_IGN);
+      close(ends[0]);
+      std::string out;
+      try {
+        Database part = Database::open(path, true);
+        part.compute_summary(
+            [&](const SummaryRow& r) {
+              out.append(reinterpret_cast<const char*>(&r), sizeof r);
+              if (out.size() >= 65536) {
+                if (!write_all(ends[1], out.data(), out.size())) _exit(1);
+                out.clear();
+              }
+            },
+            2'000'000 / static_cast<std::size_t>(parts), k, parts);
+      } catch (const std::runtime_error& e) {
+        complain(e.what());
+        _exit(2);
+      }
+      _exit(write_all(ends[1], out.data(), out.size()) ? 0 : 1);
+    }
+    const int error = errno;
+    close(ends[1]);
+    helpers.push_back({pid, ends[0], {}});
+    if (pid < 0) {
+      end_all(SIGKILL);
+      throw DatabaseError("cannot start the summary: " + reason(error));
+    }
+  }
+  db = Database::open(path, true);
+  db.begin();
+  db.exec("DELETE FROM summary");
+  std::vector<pollfd> fds;
+  char chunk[65536];
+  for (;;) {
+    fds.clear();
+    for (const Part& h : helpers) fds.push_back({h.fd, POLLIN, 0});
+    bool open = false;
+    for (const Part& h : helpers) open = open || h.fd >= 0;
+    if (!open || signal_received != 0) break;
+    if (ppoll(fds.data(), fds.size(), nullptr, &open_mask) < 0) {
+      if (errno == EINTR) continue;
+      end_all(SIGKILL);
+      throw DatabaseError("cannot wait for the summary: " + reason(errno));
+    }
+    for (std::size_t k = 0; k < helpers.size(); ++k) {
+      Part& h = helpers[k];
+      if (fds[k].revents == 0) continue;
+      const ssize_t got = read(h.fd, chunk, sizeof chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        close(h.fd);
+        h.fd = -1;
+        continue;
+      }
+      h.buffer.append(chunk, static_cast<std::size_t>(got));
+      std::size_t at = 0;
+      for (; h.buffer.size() - at >= sizeof(SummaryRow); at += sizeof(SummaryRow)) {
+        SummaryRow r;
+        std::memcpy(&r, h.buffer.data() + at, sizeof r);
+        db.insert_summary(r);
+      }
+      h.buffer.erase(0, at);
+    }
+  }
+  if (signal_received != 0) {
+    end_all(SIGKILL);
+    return false;
+  }
+  if (!end_all(0)) throw DatabaseError("cannot write the summary into " + path);
+  db.commit();
+  return true;
+}
+
 // Ends the program by the signal that has come.
 [[noreturn]] void end_by_signal(int sig) {
   std::signal(sig, SIG_DFL);
@@ -413,23 +521,25 @@ int run_ensemble(Command& c) {
   sigprocmask(SIG_BLOCK, &blocked, &open_mask);
   long long accepted = 0;
   long long done = 0;
+  const int jobs = c.jobs > 0 ? c.jobs : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   try {
-    const int jobs = c.jobs > 0 ? c.jobs : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
     done = run_members(plan, base, db, jobs, open_mask, accepted);
   } catch (const std::runtime_error& e) {
     db.close();
     throw;
   }
-  // A signal arriving now is taken at once.
-  sigprocmask(SIG_SETMASK, &open_mask, nullptr);
-  if (signal_received != 0) {
-    db.close();
-    end_by_signal(signal_received);
+  if (signal_received == 0) {
+    try {
+      summarize_in_parts(db, jobs, open_mask);
+      if (signal_received == 0 && !c.csv.empty()) db.write_csv(c.csv);
+    } catch (const std::runtime_error&) {
+      db.close();
+      throw;
+    }
   }
-  db.summarize();
-  if (!c.csv.empty()) db.write_csv(c.csv);
   db.close();
   if (signal_received != 0) end_by_signal(signal_received);
+  sigprocmask(SIG_SETMASK, &open_mask, nullptr);
   std::printf("%lld members of %lld scenarios, %lld accepted, in %s\n", done, plan.scenarios(),
               accepted, c.output.c_str());
   if (std::fflush(stdout) != 0) {
