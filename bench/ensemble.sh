@@ -101,8 +101,34 @@ echo "--jobs 2 against --jobs 1: $(ratio "$one" "$two")x (target 1.7x)"
 echo "peak memory, every process added up: $(awk -v k="$peak2" 'BEGIN { printf "%.1f", k / 1024 }') MB (target under 64 MB)"
 echo "database: $(awk -v s="$size" -v n="$members" 'BEGIN { printf "%.1f", s / n / 1024 }') KB per member; the same content for 1 and 2 jobs"
 if [[ -x $current/bench/ensemble_bench ]]; then
+  bench=$current/bench/ensemble_bench
+  # CPU time (ms) of one member's run, passage, insertion and share of the
+  # summary.
+  cost() {
+    "$bench" --benchmark_filter="^$1" --benchmark_min_time=0.2 --benchmark_format=csv 2>/dev/null |
+      awk -F, -v name="$1" 'index($1, "\"" name) == 1 {
+        t = $4 / ($5 == "us" ? 1000 : 1); if (name == "summarize_members") t /= 300; printf "%.3g\n", t }'
+  }
+  run_member=$(cost run_member)
+  pass_member=$(cost pass_member)
+  insert_member=$(cost insert_member)
+  summarize_members=$(cost summarize_members)
+  # How many cores the machine gives two busy processes now: two runs of
+  # members at once against one alone.
+  wall() { "$bench" --benchmark_filter='^run_member$' --benchmark_min_time=1 --benchmark_format=csv \
+    2>/dev/null | awk -F, '/^"run_member"/ { print $3 }'; }
+  alone=$(wall)
+  wall >"$work/other" &
+  both=$(wall)
+  wait
+  cores=$(awk -v a="$alone" -v b="$both" -v c="$(cat "$work/other")" 'BEGIN { printf "%.2f", 2 * a / ((b + c) / 2) }')
   echo
-  echo "one member, in the process (ensemble_bench; CPU time):"
-  "$current/bench/ensemble_bench" --benchmark_min_time=0.2 2>/dev/null |
-    awk '/^(run|pass|insert)_member/ { printf "  %-30s %8s %s\n", $1, $4, $5 }'
+  echo "one member (ensemble_bench, CPU ms): run $run_member, passage $pass_member,"
+  echo "  insertion $insert_member, summary $summarize_members (of 300 members, per member)"
+  echo "cores the machine gives two busy processes now: $cores of 2"
+  awk -v c="$run_member" -v w="$insert_member" -v p="$pass_member" -v s="$summarize_members" \
+      -v n="$members" -v loop="$loop" 'BEGIN {
+    one = n * (c + s); two = n * (c + w + 2 * p) / 2 + n * s / 2
+    printf "on two idle cores (from these costs): --jobs 1 %.1f s, --jobs 2 %.1f s: %.1fx; the loop %.1fx\n",
+      one / 1000, two / 1000, one / two, loop / two }'
 fi

@@ -471,7 +471,7 @@ void Database::summarize_scenario(long long scenario, std::size_t budget, int pa
   const std::string accepted =
       " FROM member AS m JOIN outcome AS o ON o.member = m.member"
       " JOIN trajectory_row AS r ON r.member = m.member, json_each(r.biomass) AS j"
-      " WHERE m.scenario = ?1 AND o.accepted = 1 AND j.value IS NOT NULL";
+      " WHERE m.scenario = ?1 AND o.accepted = 1";
   Statement extent(db_,
                    "SELECT count(*), max(r.step) FROM member AS m JOIN outcome AS o ON o.member ="
                    " m.member JOIN trajectory_row AS r ON r.member = m.member"
@@ -512,9 +512,9 @@ void Database::summarize_scenario(long long scenario, std::size_t budget, int pa
     // A step's values exceed the bound: SQLite sorts them, spilling to
     // temporary files, and the statistics are taken as they stream by.
     Statement counts(db_, "SELECT j.key, count(*), min(r.time)" + accepted +
-                              " AND r.step = ?2 GROUP BY j.key", path_);
-    Statement sorted(db_, "SELECT j.key, j.value" + accepted + " AND r.step = ?2 ORDER BY 1, 2",
-                     path_);
+                              " AND j.value IS NOT NULL AND r.step = ?2 GROUP BY j.key", path_);
+    Statement sorted(db_, "SELECT j.key, j.value" + accepted +
+                              " AND j.value IS NOT NULL AND r.step = ?2 ORDER BY 1, 2", path_);
     for (long long step = part; step <= last_step; step += parts) {
       std::map<long long, std::pair<long long, double>> groups;
       counts.bind(1, scenario).bind(2, step);
@@ -569,7 +569,8 @@ void Database::summarize_scenario(long long scenario, std::size_t budget, int pa
       const auto s = static_cast<std::size_t>(values.integer(0) - from);
       const auto key = static_cast<std::size_t>(values.integer(2));
       const std::size_t group = s * recorded + key;
-      if (key >= recorded || count[group] >= capacity) continue;
+      // A value that was not finite is stored as null, and left out.
+      if (key >= recorded || count[group] >= capacity || values.null(3)) continue;
       times[s] = values.real(1);
       held[group * capacity + count[group]++] = values.real(3);
     }
