@@ -582,7 +582,16 @@ TEST(EnsembleRun, BadInputIsRefusedBeforeAnyWork) {
   EXPECT_EQ(2, r.status);
   EXPECT_THAT(r.err, HasSubstr("it is the input"));
   EXPECT_EQ(read_file(grazing), read_file("net.net"));
-  // member: a member out of range, a network changed since.
+  // An output in a directory that is not there: nothing made, not even the
+  // directory of --csv.
+  r = ensemble(dir.path(), net + "-o no/such.sqlite --csv tables");
+  EXPECT_EQ(2, r.status);
+  EXPECT_THAT(r.err, HasSubstr("cannot write no/such.sqlite"));
+  EXPECT_FALSE(file_exists("tables"));
+  // member: not a database, a member out of range, a network changed since.
+  r = ensemble(dir.path(), "member old.sqlite 1");
+  EXPECT_EQ(2, r.status);
+  EXPECT_EQ("ecodyn-ensemble: cannot read old.sqlite: file is not a database\n", r.err);
   ASSERT_EQ(0, ensemble(dir.path(), "net.net --end 1 -o e.sqlite --draws 2").status);
   r = ensemble(dir.path(), "member e.sqlite 3");
   EXPECT_EQ(2, r.status);

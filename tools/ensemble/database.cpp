@@ -213,7 +213,7 @@ double quantile(const std::function<double(long long)>& x, long long n, double p
 Statement::Statement(sqlite3* db, const std::string& sql, const std::string& file)
     : db_(db), file_(file) {
   if (sqlite3_prepare_v2(db, sql.c_str(), -1, &s_, nullptr) != SQLITE_OK) {
-    throw DatabaseError(failure("cannot use", file, db));
+    throw DatabaseError(failure("cannot read", file, db));
   }
 }
 Statement::~Statement() { sqlite3_finalize(s_); }
@@ -237,7 +237,8 @@ bool Statement::step() {
   const int rc = sqlite3_step(s_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  const std::string message = failure("cannot write", file_, db_);
+  const std::string message =
+      failure(sqlite3_stmt_readonly(s_) ? "cannot read" : "cannot write", file_, db_);
   sqlite3_reset(s_);
   throw DatabaseError(message);
 }

@@ -75,6 +75,12 @@ bool read_all(int fd, char* data, std::size_t size) {
   return true;
 }
 
+// A worker has ended before its members were done.
+class WorkerFailure : public std::runtime_error {
+ public:
+  WorkerFailure() : std::runtime_error("a worker has ended unexpectedly") {}
+};
+
 // A worker: runs the members whose numbers come on tasks, each one's
 // message to results, until tasks ends.
 [[noreturn]] void work(const Plan& plan, const ecodyn::scenario::Base& base, int tasks, int results) {
@@ -224,7 +230,7 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
     }
     if (!batch.empty() && !write_all(w.tasks, reinterpret_cast<const char*>(batch.data()),
                                      batch.size() * sizeof(long long))) {
-      throw DatabaseError("a worker has ended unexpectedly");
+      throw WorkerFailure();
     }
   };
   for (Worker& w : pool.workers()) hand_out(w);
@@ -237,6 +243,7 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
   };
   std::vector<pollfd> fds;
   char chunk[65536];
+  try {
   while (done < static_cast<long long>(members.size()) && signal_received == 0) {
     fds.clear();
     for (const Worker& w : pool.workers()) fds.push_back({w.results, POLLIN, 0});
@@ -254,7 +261,7 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
       Worker& w = pool.workers()[k];
       const ssize_t got = read(w.results, chunk, sizeof chunk);
       if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) throw DatabaseError("a worker has ended unexpectedly");
+      if (got <= 0) throw WorkerFailure();
       w.buffer.append(chunk, static_cast<std::size_t>(got));
       std::size_t at = 0;
       std::uint32_t size = 0;
@@ -281,6 +288,10 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
       commit();
     }
     progress.draw(done, accepted);
+  }
+  } catch (const WorkerFailure&) {
+    commit();  // the members that have come are whole
+    throw;
   }
   // At a signal, what has come is committed before the workers are ended.
   commit();
@@ -453,15 +464,13 @@ void check_scenarios(const Plan& plan, const ecodyn::scenario::Base& base) {
 // regular file that is not the network.
 void check_output(const Command& c) {
   struct stat st;
-  if (lstat(c.output.c_str(), &st) == 0 || errno != ENOENT) {
-    if (!c.force) {
-      throw ScenarioError(c.output + " exists (--force replaces it)");
-    }
-    std::string error;
-    if (!ecodyn::tools::replaceable(c.output, {c.o.network}, error)) throw ScenarioError(error);
-    if (stat(c.output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-      throw ScenarioError("cannot write " + c.output + ": not a regular file");
-    }
+  if ((lstat(c.output.c_str(), &st) == 0 || errno != ENOENT) && !c.force) {
+    throw ScenarioError(c.output + " exists (--force replaces it)");
+  }
+  std::string error;
+  if (!ecodyn::tools::replaceable(c.output, {c.o.network}, error)) throw ScenarioError(error);
+  if (stat(c.output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw ScenarioError("cannot write " + c.output + ": not a regular file");
   }
   if (!c.csv.empty()) {
     if (stat(c.csv.c_str(), &st) != 0) return;  // made afresh
