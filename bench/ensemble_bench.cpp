@@ -40,7 +40,8 @@ Setup& setup() {
 
 void run_member(benchmark::State& state) {
   long long k = 0;
-  for (auto _ : state) benchmark::DoNotOptimize(run_member(setup().plan, setup().base, ++k % 1000 + 1));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(run_member(setup().plan, setup().base, ++k % 1000 + 1));
 }
 BENCHMARK(run_member)->Unit(benchmark::kMillisecond);
 
@@ -57,7 +58,8 @@ BENCHMARK(pass_member)->Unit(benchmark::kMicrosecond);
 
 void insert_member(benchmark::State& state) {
   Result r = run_member(setup().plan, setup().base, 1);
-  const std::string path = (std::filesystem::temp_directory_path() / "ecodyn-ensemble-bench.sqlite").string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "ecodyn-ensemble-bench.sqlite").string();
   for (const char* end : {"", "-wal", "-shm"}) std::remove((path + end).c_str());
   Database db = Database::create(path);
   db.describe(setup().plan, settings(setup().plan, ""));
@@ -83,7 +85,8 @@ BENCHMARK(insert_member)->Unit(benchmark::kMicrosecond)->Iterations(1000);
 
 namespace {
 void summarize_members(benchmark::State& state) {
-  const std::string path = (std::filesystem::temp_directory_path() / "ecodyn-ensemble-sum.sqlite").string();
+  const std::string path =
+      (std::filesystem::temp_directory_path() / "ecodyn-ensemble-sum.sqlite").string();
   for (const char* end : {"", "-wal", "-shm"}) std::remove((path + end).c_str());
   {
     Database db = Database::create(path);

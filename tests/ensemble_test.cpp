@@ -35,7 +35,8 @@ RunResult ensemble(const std::string& dir, const std::string& args) {
 
 // The rows of a query, each column as text ("NULL" for none), columns
 // separated by '|'.
-std::vector<std::string> query(const std::string& path, const std::string& sql, bool quiet = false) {
+std::vector<std::string> query(const std::string& path, const std::string& sql,
+                               bool quiet = false) {
   sqlite3* db = nullptr;
   std::vector<std::string> rows;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
@@ -70,8 +71,8 @@ std::string one(const std::string& path, const std::string& sql, bool quiet = fa
 std::string content(const std::string& path) {
   std::string all;
   const std::pair<const char*, const char*> tables[] = {
-      {"settings", "1"}, {"compartment", "1"},  {"scenario", "1"}, {"sweep", "1, 2"},
-      {"member", "1"},   {"factor", "1, 2"},    {"outcome", "1"},  {"extinction", "1, 2"},
+      {"settings", "1"}, {"compartment", "1"},       {"scenario", "1"},     {"sweep", "1, 2"},
+      {"member", "1"},   {"factor", "1, 2"},         {"outcome", "1"},      {"extinction", "1, 2"},
       {"recorded", "1"}, {"trajectory_row", "1, 2"}, {"summary", "1, 2, 4"}};
   for (const auto& [table, key] : tables) {
     all += std::string("== ") + table + "\n";
@@ -115,8 +116,9 @@ TEST(EnsembleFactors, EngineOutputsMapToFactorsByTheStatedFormulas) {
   // and log deviation sigma; the same seed and draw give the same factors.
   Plan plan;
   plan.names = {"", "a", "b"};
-  plan.varies = {{"", ecodyn::runner::Kind::biomass, Distribution::uniform, 0.2, {{1, 0}}},
-                 {"", ecodyn::runner::Kind::exchange, Distribution::lognormal, 0.3, {{1, 2}, {2, 1}}}};
+  plan.varies = {
+      {"", ecodyn::runner::Kind::biomass, Distribution::uniform, 0.2, {{1, 0}}},
+      {"", ecodyn::runner::Kind::exchange, Distribution::lognormal, 0.3, {{1, 2}, {2, 1}}}};
   double sum = 0, log_sum = 0, log_squares = 0;
   const int n = 20000;
   for (int d = 1; d <= n; ++d) {
@@ -191,11 +193,16 @@ TEST(EnsembleSummary, QuantilesAreRsDefinitionSeven) {
   const struct {
     std::vector<double> x;
     double p, expected;
-  } cases[] = {{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.05, 1.45}, {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.25, 3.25},
-               {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.5, 5.5},   {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.95, 9.55},
-               {{4}, 0.05, 4},                                {{4}, 0.95, 4},
-               {{1, 3}, 0.25, 1.5},                           {{1, 3}, 0.95, 2.9},
-               {{0, 10, 20, 30, 40}, 0.75, 30},               {{0, 10, 20, 30, 40}, 0.05, 2}};
+  } cases[] = {{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.05, 1.45},
+               {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.25, 3.25},
+               {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.5, 5.5},
+               {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.95, 9.55},
+               {{4}, 0.05, 4},
+               {{4}, 0.95, 4},
+               {{1, 3}, 0.25, 1.5},
+               {{1, 3}, 0.95, 2.9},
+               {{0, 10, 20, 30, 40}, 0.75, 30},
+               {{0, 10, 20, 30, 40}, 0.05, 2}};
   for (const auto& c : cases) {
     const auto at = [&](long long k) { return c.x[static_cast<std::size_t>(k - 1)]; };
     EXPECT_NEAR(c.expected, quantile(at, static_cast<long long>(c.x.size()), c.p), 1e-12)
@@ -264,10 +271,11 @@ TEST(EnsembleSettings, PartsOfOneEnsembleDifferOnlyInTheirShard) {
 TEST(EnsembleRun, MembersEqualTheSnapshotsOfTheCommandsThatRerunThem) {
   ScratchDir dir;
   write_file("lake.net", read_file(lake));
-  const RunResult r = ensemble(dir.path(),
-                               "lake.net -o ens.sqlite --model 1,2,3 --end 1 --print 0.1 --record all "
-                               "--sweep 'export:3=x0.5,x2' --vary 'biomass:all=uniform:20%' "
-                               "--vary 'exchange:living=lognormal:0.1' --draws 2 --seed 7");
+  const RunResult r =
+      ensemble(dir.path(),
+               "lake.net -o ens.sqlite --model 1,2,3 --end 1 --print 0.1 --record all "
+               "--sweep 'export:3=x0.5,x2' --vary 'biomass:all=uniform:20%' "
+               "--vary 'exchange:living=lognormal:0.1' --draws 2 --seed 7");
   ASSERT_EQ(0, r.status) << r.err;
   EXPECT_EQ("12 members of 6 scenarios, 12 accepted, in ens.sqlite\n", r.out);
   EXPECT_EQ("9", one("ens.sqlite", "SELECT count(*) FROM extinction WHERE member = 1"));
@@ -280,9 +288,9 @@ TEST(EnsembleRun, MembersEqualTheSnapshotsOfTheCommandsThatRerunThem) {
     ASSERT_EQ(0u, command.find("ecodyn-run lake.net --index 1 --model "));
     EXPECT_NE(std::string::npos, m.out.find("\n# N\n# 1 2 3 4 5 6 7\n"));
     const std::string d = "m" + std::to_string(k);
-    const auto [status, err] =
-        shell(dir.path(), "'" + bin + "/'" + command + " --snapshot 0.1 --dir " + d + " && '" +
-                              ECODYN_CSV_BINARY + "' --snapshots " + d + "/fort.18 -o " + d + ".csv");
+    const auto [status, err] = shell(
+        dir.path(), "'" + bin + "/'" + command + " --snapshot 0.1 --dir " + d + " && '" +
+                        ECODYN_CSV_BINARY + "' --snapshots " + d + "/fort.18 -o " + d + ".csv");
     ASSERT_EQ(0, status) << err;
     std::vector<std::string> snapshots = split(read_file(d + ".csv"), '\n');
     snapshots.erase(snapshots.begin());  // the head
@@ -299,19 +307,23 @@ TEST(EnsembleRun, MembersEqualTheSnapshotsOfTheCommandsThatRerunThem) {
       ASSERT_EQ(stored.size(), written.size());
       for (std::size_t c = 0; c < stored.size(); ++c) {
         char seven[32];
-        std::snprintf(seven, sizeof seven, "%.6e", static_cast<double>(std::strtof(stored[c].c_str(), nullptr)));
+        std::snprintf(seven, sizeof seven, "%.6e",
+                      static_cast<double>(std::strtof(stored[c].c_str(), nullptr)));
         EXPECT_EQ(std::strtof(written[c].c_str(), nullptr), std::strtof(seven, nullptr))
             << "row " << s << ", compartment " << c + 1 << ": " << stored[c] << " " << written[c];
       }
     }
   }
   // Draw d has the same factors in every scenario.
-  EXPECT_EQ(query("ens.sqlite", "SELECT position, kind, origin, destination, factor FROM factor "
-                                "WHERE member = 2 ORDER BY position"),
-            query("ens.sqlite", "SELECT position, kind, origin, destination, factor FROM factor "
-                                "WHERE member = 12 ORDER BY position"));
-  EXPECT_EQ("6|model 3, export:3=x2", one("ens.sqlite", "SELECT scenario, label FROM scenario "
-                                                        "WHERE scenario = 6"));
+  EXPECT_EQ(query("ens.sqlite",
+                  "SELECT position, kind, origin, destination, factor FROM factor "
+                  "WHERE member = 2 ORDER BY position"),
+            query("ens.sqlite",
+                  "SELECT position, kind, origin, destination, factor FROM factor "
+                  "WHERE member = 12 ORDER BY position"));
+  EXPECT_EQ("6|model 3, export:3=x2", one("ens.sqlite",
+                                          "SELECT scenario, label FROM scenario "
+                                          "WHERE scenario = 6"));
 }
 
 // Members that stop, lose a compartment or leave the limits, judged by the
@@ -319,7 +331,8 @@ TEST(EnsembleRun, MembersEqualTheSnapshotsOfTheCommandsThatRerunThem) {
 // than 10000 print intervals accepted.
 TEST(EnsembleRun, OutcomesAreJudgedByTheAcceptanceRules) {
   ScratchDir dir;
-  const std::string base = "'" + grazing + "' --model 1,2 --end 2 --print 0.25 --record all "
+  const std::string base = "'" + grazing +
+                           "' --model 1,2 --end 2 --print 0.25 --record all "
                            "--sweep 'respiration:3=x1,x50' --sweep 'biomass:2=x1,0' -o ";
   const struct {
     std::string options;
@@ -347,20 +360,24 @@ TEST(EnsembleRun, OutcomesAreJudgedByTheAcceptanceRules) {
   // Type 1 without grazers stops at once; the predators starve under type 1.
   EXPECT_EQ((std::vector<std::string>{"2|error stop|1|BIOMASS DRIVEN NEGATIVE.|0.0|NULL|0|1",
                                       "3|end|0|NULL|2.0|NULL|1|9"}),
-            query("g1.sqlite", "SELECT o.member, ending, status, message, end_time, resilience, "
-                               "extinctions, (SELECT count(*) FROM trajectory_row AS r WHERE "
-                               "r.member = o.member) FROM outcome AS o WHERE member IN (2, 3)"));
+            query("g1.sqlite",
+                  "SELECT o.member, ending, status, message, end_time, resilience, "
+                  "extinctions, (SELECT count(*) FROM trajectory_row AS r WHERE "
+                  "r.member = o.member) FROM outcome AS o WHERE member IN (2, 3)"));
   EXPECT_EQ("3|3", one("g1.sqlite", "SELECT member, compartment FROM extinction"));
 
   // Resilience: twice the plants, settling back under type 2; worked out
   // here from the stored trajectory.
-  const RunResult r = ensemble(dir.path(), "'" + examples_dir + "two_compartments.net' -o two.sqlite "
-                                           "--end 20 --print 0.5 --perturb biomass:1=x2 --within 0.05");
+  const RunResult r =
+      ensemble(dir.path(), "'" + examples_dir +
+                               "two_compartments.net' -o two.sqlite "
+                               "--end 20 --print 0.5 --perturb biomass:1=x2 --within 0.05");
   ASSERT_EQ(0, r.status) << r.err;
-  const auto rows = query("two.sqlite",
-                          "SELECT t.step, t.time, max(abs(t.biomass - c.biomass) > 0.05 * c.biomass) "
-                          "FROM trajectory AS t JOIN compartment AS c USING (compartment) "
-                          "GROUP BY t.step ORDER BY t.step");
+  const auto rows =
+      query("two.sqlite",
+            "SELECT t.step, t.time, max(abs(t.biomass - c.biomass) > 0.05 * c.biomass) "
+            "FROM trajectory AS t JOIN compartment AS c USING (compartment) "
+            "GROUP BY t.step ORDER BY t.step");
   ASSERT_EQ(41u, rows.size());
   std::string expected = "NULL";
   for (auto row = rows.rbegin(); row != rows.rend() && split(*row, '|')[2] == "0"; ++row) {
@@ -371,13 +388,17 @@ TEST(EnsembleRun, OutcomesAreJudgedByTheAcceptanceRules) {
   EXPECT_EQ(expected, one("two.sqlite", "SELECT resilience FROM outcome"));
 
   // The interval limit: accepted, ending at its 10000th interval.
-  const RunResult limit = ensemble(dir.path(), "'" + examples_dir + "two_compartments.net' "
-                                               "-o limit.sqlite --end 20000 --print 1 --record none");
+  const RunResult limit =
+      ensemble(dir.path(), "'" + examples_dir +
+                               "two_compartments.net' "
+                               "-o limit.sqlite --end 20000 --print 1 --record none");
   ASSERT_EQ(0, limit.status) << limit.err;
-  EXPECT_EQ("interval limit|0|10000.0|1|0.0", one("limit.sqlite", "SELECT ending, status, end_time, "
-                                                                  "accepted, resilience FROM outcome"));
-  EXPECT_EQ("0|0", one("limit.sqlite", "SELECT (SELECT count(*) FROM trajectory_row), "
-                                       "(SELECT count(*) FROM summary)"));
+  EXPECT_EQ("interval limit|0|10000.0|1|0.0", one("limit.sqlite",
+                                                  "SELECT ending, status, end_time, "
+                                                  "accepted, resilience FROM outcome"));
+  EXPECT_EQ("0|0", one("limit.sqlite",
+                       "SELECT (SELECT count(*) FROM trajectory_row), "
+                       "(SELECT count(*) FROM summary)"));
 }
 
 // The database holds the same content for one worker and for two, and the
@@ -386,11 +407,14 @@ TEST(EnsembleRun, OutcomesAreJudgedByTheAcceptanceRules) {
 // SQLite, is the same).
 TEST(EnsembleRun, ContentIsTheSameForAnyJobsAndTheSummaryFollowsItsDefinition) {
   ScratchDir dir;
-  const std::string options = "'" + grazing + "' --model 2,3 --end 2 --print 0.5 --record all "
-                              "--vary 'biomass:all=uniform:30%' --vary 'exchange:all=lognormal:0.3' "
-                              "--draws 25 --limits 0.5,1.6 --csv out";
+  const std::string options =
+      "'" + grazing +
+      "' --model 2,3 --end 2 --print 0.5 --record all "
+      "--vary 'biomass:all=uniform:30%' --vary 'exchange:all=lognormal:0.3' "
+      "--draws 25 --limits 0.5,1.6 --csv out";
   for (const char* jobs : {"1", "2"}) {
-    const RunResult r = ensemble(dir.path(), options + jobs + " -o j" + jobs + ".sqlite --jobs " + jobs);
+    const RunResult r =
+        ensemble(dir.path(), options + jobs + " -o j" + jobs + ".sqlite --jobs " + jobs);
     ASSERT_EQ(0, r.status) << r.err;
   }
   const std::string c1 = content("j1.sqlite");
@@ -402,14 +426,16 @@ TEST(EnsembleRun, ContentIsTheSameForAnyJobsAndTheSummaryFollowsItsDefinition) {
   // The summary from the view.
   std::map<std::string, std::vector<double>> groups;
   for (const std::string& row :
-       query("j1.sqlite", "SELECT m.scenario, t.step, t.compartment, t.biomass FROM trajectory AS t "
-                          "JOIN member AS m USING (member) JOIN outcome AS o USING (member) "
-                          "WHERE o.accepted")) {
+       query("j1.sqlite",
+             "SELECT m.scenario, t.step, t.compartment, t.biomass FROM trajectory AS t "
+             "JOIN member AS m USING (member) JOIN outcome AS o USING (member) "
+             "WHERE o.accepted")) {
     const auto f = split(row, '|');
     groups[f[0] + "|" + f[1] + "|" + f[2]].push_back(std::stod(f[3]));
   }
-  const auto summary = query("j1.sqlite", "SELECT scenario, step, compartment, members, mean, q05, "
-                                          "q25, q50, q75, q95 FROM summary");
+  const auto summary = query("j1.sqlite",
+                             "SELECT scenario, step, compartment, members, mean, q05, "
+                             "q25, q50, q75, q95 FROM summary");
   ASSERT_EQ(groups.size(), summary.size());
   ASSERT_EQ(2u * 5 * 4, summary.size());
   sqlite3* db = nullptr;
@@ -430,11 +456,14 @@ TEST(EnsembleRun, ContentIsTheSameForAnyJobsAndTheSummaryFollowsItsDefinition) {
     }
     // Compared at full double precision, through SQLite's own reading.
     sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, ("SELECT mean, q05, q25, q50, q75, q95 FROM summary WHERE scenario = " +
-                            f[0] + " AND step = " + f[1] + " AND compartment = " + f[2]).c_str(),
+    sqlite3_prepare_v2(db,
+                       ("SELECT mean, q05, q25, q50, q75, q95 FROM summary WHERE scenario = " +
+                        f[0] + " AND step = " + f[1] + " AND compartment = " + f[2])
+                           .c_str(),
                        -1, &s, nullptr);
     ASSERT_EQ(SQLITE_ROW, sqlite3_step(s));
-    for (int c = 0; c < 6; ++c) EXPECT_EQ(expected[static_cast<std::size_t>(c)], sqlite3_column_double(s, c)) << row;
+    for (int c = 0; c < 6; ++c)
+      EXPECT_EQ(expected[static_cast<std::size_t>(c)], sqlite3_column_double(s, c)) << row;
     sqlite3_finalize(s);
   }
   sqlite3_close(db);
@@ -465,25 +494,31 @@ TEST(EnsembleRun, ContentIsTheSameForAnyJobsAndTheSummaryFollowsItsDefinition) {
 
   // The CSV files: the summary, and the outcomes with their scenarios.
   const std::vector<std::string> outcomes = split(read_file("out1/outcomes.csv"), '\n');
-  EXPECT_EQ("member,scenario,model,label,draw,ending,status,message,end_time,accepted,rejection,"
-            "resilience,extinctions\r",
-            outcomes.at(0));
+  EXPECT_EQ(
+      "member,scenario,model,label,draw,ending,status,message,end_time,accepted,rejection,"
+      "resilience,extinctions\r",
+      outcomes.at(0));
   EXPECT_EQ(52u, outcomes.size());
   EXPECT_THAT(outcomes.at(26), StartsWith("26,2,3,model 3,1,end,0,,2,"));
   const std::vector<std::string> csv = split(read_file("out1/summary.csv"), '\n');
   EXPECT_EQ("scenario,step,time,compartment,members,mean,q05,q25,q50,q75,q95\r", csv.at(0));
   EXPECT_EQ(summary.size() + 2, csv.size());
-  EXPECT_THAT(csv.at(1), StartsWith("1,0,0,1," + one("j1.sqlite", "SELECT members FROM summary "
-                                                                  "WHERE scenario = 1 AND step = 0 "
-                                                                  "AND compartment = 1") + ","));
+  EXPECT_THAT(csv.at(1), StartsWith("1,0,0,1," +
+                                    one("j1.sqlite",
+                                        "SELECT members FROM summary "
+                                        "WHERE scenario = 1 AND step = 0 "
+                                        "AND compartment = 1") +
+                                    ","));
 }
 
 // Returns the members of a database that are not whole: without an
 // outcome, or with fewer rows than its steps.
 std::vector<std::string> partial_members(const std::string& db, int steps) {
-  return query(db, "SELECT m.member FROM member AS m LEFT JOIN outcome AS o USING (member) "
-                   "WHERE o.member IS NULL OR (SELECT count(*) FROM trajectory_row AS r "
-                   "WHERE r.member = m.member) != " + std::to_string(steps) +
+  return query(db,
+               "SELECT m.member FROM member AS m LEFT JOIN outcome AS o USING (member) "
+               "WHERE o.member IS NULL OR (SELECT count(*) FROM trajectory_row AS r "
+               "WHERE r.member = m.member) != " +
+                   std::to_string(steps) +
                    " OR (SELECT count(*) FROM factor AS f WHERE f.member = m.member) != 74");
 }
 
@@ -492,15 +527,17 @@ std::vector<std::string> partial_members(const std::string& db, int steps) {
 // precision falls short of 2 after 40 intervals).
 TEST(EnsembleRun, AnInterruptedRunLeavesWholeMembers) {
   ScratchDir dir;
-  const std::string options = "'" + lake + "' --end 2 --print 0.05 --record all --draws 5000 "
+  const std::string options = "'" + lake +
+                              "' --end 2 --print 0.05 --record all --draws 5000 "
                               "--vary 'biomass:all=uniform:20%' --jobs 2 -o ";
   for (const int sig : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(sig);
     const std::string db = "s" + std::to_string(sig) + ".sqlite";
     const pid_t pid = fork();
     if (pid == 0) {
-      execl("/bin/sh", "sh", "-c", ("exec '" + ensemble_program + "' " + options + db +
-                                    " >/dev/null 2>&1").c_str(), static_cast<char*>(nullptr));
+      execl("/bin/sh", "sh", "-c",
+            ("exec '" + ensemble_program + "' " + options + db + " >/dev/null 2>&1").c_str(),
+            static_cast<char*>(nullptr));
       _exit(127);
     }
     // Signalled once some members are in.
@@ -528,8 +565,8 @@ TEST(EnsembleRun, AnInterruptedRunLeavesWholeMembers) {
 
   // A disk that fills (a file size limit): the file and the reason named,
   // status 2, and the members before it whole.
-  const auto [status, err] = shell(dir.path(), "ulimit -f 8192; exec '" + ensemble_program + "' " +
-                                                   options + "full.sqlite");
+  const auto [status, err] = shell(
+      dir.path(), "ulimit -f 8192; exec '" + ensemble_program + "' " + options + "full.sqlite");
   EXPECT_EQ(2, status);
   EXPECT_THAT(err, HasSubstr("ecodyn-ensemble: cannot write full.sqlite: "));
   EXPECT_EQ("ok", one("full.sqlite", "PRAGMA integrity_check"));
@@ -545,18 +582,21 @@ TEST(EnsembleRun, BadInputIsRefusedBeforeAnyWork) {
   write_file("bad.net", "TITLE\n  2  1\nA\n");
   const std::string net = "'" + grazing + "' --end 1 ";
   const std::pair<std::string, std::string> cases[] = {
-      {net + "--vary 'carbon:all=uniform:10%'", "--vary \"carbon:all=uniform:10%\": unknown kind 'carbon'"},
+      {net + "--vary 'carbon:all=uniform:10%'",
+       "--vary \"carbon:all=uniform:10%\": unknown kind 'carbon'"},
       {net + "--vary 'biomass:oak=uniform:10%'", "no compartment is named 'oak'"},
       {net + "--vary 'biomass:all=uniform:-5%'", "must be from 0% to less than 100%, not '-5%'"},
       {net + "--vary 'biomass:all=uniform:100%'", "must be from 0% to less than 100%, not '100%'"},
       {net + "--vary 'biomass:all=uniform:20'", "is a percentage, e.g. uniform:20%"},
-      {net + "--vary 'biomass:all=lognormal:0'", "the sigma of a lognormal factor must be a number "
-                                                 "above 0, not '0'"},
+      {net + "--vary 'biomass:all=lognormal:0'",
+       "the sigma of a lognormal factor must be a number "
+       "above 0, not '0'"},
       {net + "--vary 'biomass:all=lognormal:inf'", "not 'inf'"},
       {net + "--vary 'biomass:all=normal:1'", "unknown distribution 'normal'"},
       {net + "--vary 'exchange:1=uniform:10%'", "there is no flow among these compartments"},
       {net + "--sweep 'biomass:5=1,2'", "--sweep \"biomass:5=1,2\": compartment 5 is out of range"},
-      {net + "--sweep 'biomass:1=1,-2'", "--sweep \"biomass:1=1,-2\": '-2' is not a value of 0 or more"},
+      {net + "--sweep 'biomass:1=1,-2'",
+       "--sweep \"biomass:1=1,-2\": '-2' is not a value of 0 or more"},
       {net + "--sweep 'export:1=x1e30,1' --perturb export:1=1e10", "is beyond single precision"},
       {net + "--perturb 'respiration:ants=2'", "--perturb \"respiration:ants=2\": no compartment"},
       {net + "--draws 0", "--draws must be 1 or more"},
@@ -567,8 +607,9 @@ TEST(EnsembleRun, BadInputIsRefusedBeforeAnyWork) {
       {net + "--start 2", "--end 1 must be greater than the start time, 2"},
       {net + "--model 4", "model types are 1, 2 and 3"},
       {"missing.net --end 1", "cannot read missing.net: No such file or directory"},
-      {"bad.net --end 1", "ecodyn-ensemble: bad.net, line 4: the file ends where the name record is "
-                          "due\n"},
+      {"bad.net --end 1",
+       "ecodyn-ensemble: bad.net, line 4: the file ends where the name record is "
+       "due\n"},
       {"'" + examples_dir + "grazing_chain.answers' --end 1", "ecodyn refuses the network: "},
   };
   for (const auto& [args, message] : cases) {

@@ -285,8 +285,9 @@ Database Database::create(const std::string& path) {
   // the cache is bounded; a commit appends to the log without waiting for
   // the disk (a crash of the machine may lose the last members, never the
   // database).
-  d.exec("PRAGMA page_size = 16384; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"
-         "PRAGMA cache_size = -8192;");
+  d.exec(
+      "PRAGMA page_size = 16384; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"
+      "PRAGMA cache_size = -8192;");
   d.exec(std::string("BEGIN;") + schema + "COMMIT;");
   return d;
 }
@@ -374,7 +375,9 @@ void Database::describe(const Plan& plan, const Settings& s) {
   }
   Statement recorded(db_, "INSERT INTO recorded VALUES(?1, ?2)", path_);
   for (std::size_t p = 0; p < plan.recorded.size(); ++p) {
-    recorded.bind(1, static_cast<long long>(p)).bind(2, static_cast<long long>(plan.recorded[p])).run();
+    recorded.bind(1, static_cast<long long>(p))
+        .bind(2, static_cast<long long>(plan.recorded[p]))
+        .run();
   }
   commit();
 }
@@ -512,10 +515,14 @@ void Database::summarize_scenario(long long scenario, std::size_t budget, int pa
   if (per_step > budget) {
     // A step's values exceed the bound: SQLite sorts them, spilling to
     // temporary files, and the statistics are taken as they stream by.
-    Statement counts(db_, "SELECT j.key, count(*), min(r.time)" + accepted +
-                              " AND j.value IS NOT NULL AND r.step = ?2 GROUP BY j.key", path_);
-    Statement sorted(db_, "SELECT j.key, j.value" + accepted +
-                              " AND j.value IS NOT NULL AND r.step = ?2 ORDER BY 1, 2", path_);
+    Statement counts(db_,
+                     "SELECT j.key, count(*), min(r.time)" + accepted +
+                         " AND j.value IS NOT NULL AND r.step = ?2 GROUP BY j.key",
+                     path_);
+    Statement sorted(db_,
+                     "SELECT j.key, j.value" + accepted +
+                         " AND j.value IS NOT NULL AND r.step = ?2 ORDER BY 1, 2",
+                     path_);
     for (long long step = part; step <= last_step; step += parts) {
       std::map<long long, std::pair<long long, double>> groups;
       counts.bind(1, scenario).bind(2, step);
@@ -556,8 +563,9 @@ void Database::summarize_scenario(long long scenario, std::size_t budget, int pa
   // block of `members` places per step and compartment, sorted per block.
   const auto capacity = static_cast<std::size_t>(members);
   const std::size_t steps = std::max<std::size_t>(1, budget / per_step);
-  Statement values(db_, "SELECT r.step, r.time, j.key, j.value" + accepted +
-                            " AND r.step BETWEEN ?2 AND ?3", path_);
+  Statement values(
+      db_, "SELECT r.step, r.time, j.key, j.value" + accepted + " AND r.step BETWEEN ?2 AND ?3",
+      path_);
   std::vector<double> held(steps * per_step);
   std::vector<std::size_t> count(steps * recorded);
   std::vector<double> times(steps);
@@ -596,7 +604,8 @@ Settings Database::read_settings() {
 void Database::write_csv(const std::string& dir) {
   // Each column: its kind, 't' text, 'i' integer, 'f' single precision
   // (times), 'd' double.
-  const auto write = [&](const std::string& name, const std::string& sql, const std::string& kinds) {
+  const auto write = [&](const std::string& name, const std::string& sql,
+                         const std::string& kinds) {
     const std::string path = dir + "/" + name;
     const std::string temporary = path + ".partial";
     std::FILE* f = std::fopen(temporary.c_str(), "we");
@@ -620,10 +629,18 @@ void Database::write_csv(const std::string& dir) {
           if (c) record += ',';
           if (q.null(k)) continue;
           switch (kinds[c]) {
-            case 'i': record += std::to_string(q.integer(k)); break;
-            case 'f': record += exact_text(static_cast<float>(q.real(k))); break;
-            case 'd': record += shortest(q.real(k)); break;
-            default: record += csv::field(q.text(k)); break;
+            case 'i':
+              record += std::to_string(q.integer(k));
+              break;
+            case 'f':
+              record += exact_text(static_cast<float>(q.real(k)));
+              break;
+            case 'd':
+              record += shortest(q.real(k));
+              break;
+            default:
+              record += csv::field(q.text(k));
+              break;
           }
         }
         out(record + "\r\n");

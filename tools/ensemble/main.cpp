@@ -83,7 +83,8 @@ class WorkerFailure : public std::runtime_error {
 
 // A worker: runs the members whose numbers come on tasks, each one's
 // message to results, until tasks ends.
-[[noreturn]] void work(const Plan& plan, const ecodyn::scenario::Base& base, int tasks, int results) {
+[[noreturn]] void work(const Plan& plan, const ecodyn::scenario::Base& base, int tasks,
+                       int results) {
   std::string message;
   long long member = 0;
   while (read_all(tasks, reinterpret_cast<char*>(&member), sizeof member)) {
@@ -97,8 +98,8 @@ class WorkerFailure : public std::runtime_error {
 struct Worker {
   pid_t pid = -1;
   int tasks = -1, results = -1;
-  std::string buffer;     // what has come and is not yet a whole message
-  int outstanding = 0;    // members handed out and not yet back
+  std::string buffer;   // what has come and is not yet a whole message
+  int outstanding = 0;  // members handed out and not yet back
 };
 
 // Shows on a terminal how far the ensemble has come.
@@ -142,7 +143,8 @@ class Pool {
   Pool(const Plan& plan, const ecodyn::scenario::Base& base, int jobs) {
     for (int k = 0; k < jobs; ++k) {
       int tasks[2], results[2];
-      if (pipe2(tasks, O_CLOEXEC) != 0) throw DatabaseError("cannot start a worker: " + reason(errno));
+      if (pipe2(tasks, O_CLOEXEC) != 0)
+        throw DatabaseError("cannot start a worker: " + reason(errno));
       if (pipe2(results, O_CLOEXEC) != 0) {
         close(tasks[0]);
         close(tasks[1]);
@@ -214,8 +216,8 @@ class Pool {
 // Runs the members in the workers and stores each as it comes, committed
 // at most a tenth of a second or so after it came. Returns the members
 // stored; stops early at a signal.
-long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Database& db,
-                      int jobs, const sigset_t& open_mask, long long& accepted) {
+long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Database& db, int jobs,
+                      const sigset_t& open_mask, long long& accepted) {
   const std::vector<long long> members = members_to_run(plan);
   Progress progress(static_cast<long long>(members.size()));
   Pool pool(plan, base, jobs);
@@ -244,51 +246,53 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
   std::vector<pollfd> fds;
   char chunk[65536];
   try {
-  while (done < static_cast<long long>(members.size()) && signal_received == 0) {
-    fds.clear();
-    for (const Worker& w : pool.workers()) fds.push_back({w.results, POLLIN, 0});
-    timespec wait{0, 200'000'000};
-    if (open) {
-      const auto left = std::chrono::milliseconds(100) - (Clock::now() - opened);
-      const long long ns = std::max<long long>(
-          0, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
-      wait = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    }
-    const int ready = ppoll(fds.data(), fds.size(), &wait, &open_mask);
-    if (ready < 0 && errno != EINTR) throw DatabaseError("cannot wait for the workers: " + reason(errno));
-    for (std::size_t k = 0; ready > 0 && k < fds.size(); ++k) {
-      if (fds[k].revents == 0) continue;
-      Worker& w = pool.workers()[k];
-      const ssize_t got = read(w.results, chunk, sizeof chunk);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) throw WorkerFailure();
-      w.buffer.append(chunk, static_cast<std::size_t>(got));
-      std::size_t at = 0;
-      std::uint32_t size = 0;
-      while (w.buffer.size() - at >= sizeof size) {
-        std::memcpy(&size, w.buffer.data() + at, sizeof size);
-        if (w.buffer.size() - at - sizeof size < size) break;
-        const Result r = decode(std::string_view(w.buffer).substr(at + sizeof size, size));
-        at += sizeof size + size;
-        if (!open) {
-          db.begin();
-          open = true;
-          opened = Clock::now();
-        }
-        db.insert(r);
-        ++done;
-        accepted += r.accepted;
-        --w.outstanding;
+    while (done < static_cast<long long>(members.size()) && signal_received == 0) {
+      fds.clear();
+      for (const Worker& w : pool.workers()) fds.push_back({w.results, POLLIN, 0});
+      timespec wait{0, 200'000'000};
+      if (open) {
+        const auto left = std::chrono::milliseconds(100) - (Clock::now() - opened);
+        const long long ns = std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::nanoseconds>(left).count());
+        wait = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
       }
-      w.buffer.erase(0, at);
-      if (signal_received == 0 && w.outstanding <= handed / 2) hand_out(w);
+      const int ready = ppoll(fds.data(), fds.size(), &wait, &open_mask);
+      if (ready < 0 && errno != EINTR) {
+        throw DatabaseError("cannot wait for the workers: " + reason(errno));
+      }
+      for (std::size_t k = 0; ready > 0 && k < fds.size(); ++k) {
+        if (fds[k].revents == 0) continue;
+        Worker& w = pool.workers()[k];
+        const ssize_t got = read(w.results, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) throw WorkerFailure();
+        w.buffer.append(chunk, static_cast<std::size_t>(got));
+        std::size_t at = 0;
+        std::uint32_t size = 0;
+        while (w.buffer.size() - at >= sizeof size) {
+          std::memcpy(&size, w.buffer.data() + at, sizeof size);
+          if (w.buffer.size() - at - sizeof size < size) break;
+          const Result r = decode(std::string_view(w.buffer).substr(at + sizeof size, size));
+          at += sizeof size + size;
+          if (!open) {
+            db.begin();
+            open = true;
+            opened = Clock::now();
+          }
+          db.insert(r);
+          ++done;
+          accepted += r.accepted;
+          --w.outstanding;
+        }
+        w.buffer.erase(0, at);
+        if (signal_received == 0 && w.outstanding <= handed / 2) hand_out(w);
+      }
+      if (open && (Clock::now() - opened >= std::chrono::milliseconds(100) ||
+                   done == static_cast<long long>(members.size()))) {
+        commit();
+      }
+      progress.draw(done, accepted);
     }
-    if (open && (Clock::now() - opened >= std::chrono::milliseconds(100) ||
-                 done == static_cast<long long>(members.size()))) {
-      commit();
-    }
-    progress.draw(done, accepted);
-  }
   } catch (const WorkerFailure&) {
     commit();  // the members that have come are whole
     throw;
@@ -433,7 +437,7 @@ bool load(const Options& o, ecodyn::scenario::Base& base) {
   // A record the record layer could not read it has named already.
   if (loaded.ending != ecodyn::scenario::Ending::normal && loaded.message != "cannot be read") {
     complain(loaded.message.rfind("cannot", 0) == 0 ? loaded.message
-                                                     : o.network + ": " + loaded.message);
+                                                    : o.network + ": " + loaded.message);
   }
   return loaded.ending == ecodyn::scenario::Ending::normal;
 }
@@ -451,9 +455,9 @@ void check_scenarios(const Plan& plan, const ecodyn::scenario::Base& base) {
     for (std::size_t k = 0; k < c.size(); ++k) {
       const ecodyn::scenario::Outcome o = ecodyn::scenario::apply(c[k]);
       if (o.ending != ecodyn::scenario::Ending::normal) {
-        const std::string option = k < plan.fixed.size()
-                                       ? "--perturb \"" + plan.perturb_texts[k] + "\""
-                                       : "--sweep \"" + plan.sweeps[k - plan.fixed.size()].text + "\"";
+        const std::string option =
+            k < plan.fixed.size() ? "--perturb \"" + plan.perturb_texts[k] + "\""
+                                  : "--sweep \"" + plan.sweeps[k - plan.fixed.size()].text + "\"";
         throw ScenarioError(option + " under " + label(plan, s) + ": " + o.message);
       }
     }
@@ -530,7 +534,8 @@ int run_ensemble(Command& c) {
   sigprocmask(SIG_BLOCK, &blocked, &open_mask);
   long long accepted = 0;
   long long done = 0;
-  const int jobs = c.jobs > 0 ? c.jobs : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  const int jobs =
+      c.jobs > 0 ? c.jobs : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   try {
     done = run_members(plan, base, db, jobs, open_mask, accepted);
   } catch (const std::runtime_error& e) {
@@ -678,9 +683,10 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 
   if (argc >= 2 && std::string(argv[1]) == "member") {
-    CLI::App app{"Prints the ecodyn-run command, and its answers, that rerun one member of an "
-                 "ensemble database exactly.",
-                 "ecodyn-ensemble member"};
+    CLI::App app{
+        "Prints the ecodyn-run command, and its answers, that rerun one member of an "
+        "ensemble database exactly.",
+        "ecodyn-ensemble member"};
     std::string db;
     long long k = 0;
     app.add_option("DB", db, "the ensemble database")->type_name("FILE")->required();
@@ -699,9 +705,10 @@ int main(int argc, char** argv) {
       ->type_name("FILE")
       ->required();
   app.add_option("-o,--output", c.output, "the database to write")->type_name("FILE")->required();
-  app.add_option("--model", models, "model types, one scenario each (with the sweeps): "
-                                    "1 generic predator control, 2 linear donor control, "
-                                    "3 damped Lotka-Volterra, e.g. 2,3")
+  app.add_option("--model", models,
+                 "model types, one scenario each (with the sweeps): "
+                 "1 generic predator control, 2 linear donor control, "
+                 "3 damped Lotka-Volterra, e.g. 2,3")
       ->type_name("LIST")
       ->capture_default_str();
   app.add_option("--start", o.start, "start time (default 0; a snapshot starts at its own time)")
@@ -709,36 +716,44 @@ int main(int argc, char** argv) {
   app.add_option("--end", o.end, "end time")->type_name("T")->required();
   app.add_option("--print", o.print, "print interval (default: a hundredth of the span)")
       ->type_name("DT");
-  app.add_option("--perturb", o.perturb, "a change of every member: KIND:COMPARTMENT=VALUE or "
-                                         "=xFACTOR, as ecodyn-run takes it (repeatable)")
+  app.add_option("--perturb", o.perturb,
+                 "a change of every member: KIND:COMPARTMENT=VALUE or "
+                 "=xFACTOR, as ecodyn-run takes it (repeatable)")
       ->type_name("CHANGE")
       ->allow_extra_args(false);
-  app.add_option("--sweep", o.sweep, "values of one change, a scenario each: "
-                                     "KIND:COMPARTMENT=V1,V2,... (values or xFACTORs; repeatable)")
+  app.add_option("--sweep", o.sweep,
+                 "values of one change, a scenario each: "
+                 "KIND:COMPARTMENT=V1,V2,... (values or xFACTORs; repeatable)")
       ->type_name("SWEEP")
       ->allow_extra_args(false);
-  app.add_option("--vary", o.vary, "random factors of each draw: KIND:WHICH=uniform:S% or "
-                                   "KIND:WHICH=lognormal:SIGMA (repeatable)")
+  app.add_option("--vary", o.vary,
+                 "random factors of each draw: KIND:WHICH=uniform:S% or "
+                 "KIND:WHICH=lognormal:SIGMA (repeatable)")
       ->type_name("VARY")
       ->allow_extra_args(false);
   app.add_option("--draws", o.draws, "members of each scenario (default 1)")->type_name("N");
   app.add_option("--seed", o.seed, "seed of the random factors (default 1)")->type_name("S");
-  app.add_option("--record", o.record, "the compartments whose trajectories are stored: all, "
-                                       "followed or none (default followed)")
+  app.add_option("--record", o.record,
+                 "the compartments whose trajectories are stored: all, "
+                 "followed or none (default followed)")
       ->type_name("WHAT");
-  app.add_option("--follow", o.follow, "the 7 compartments followed, numbers or names separated "
-                                       "by commas (networks of more than 7; default 1 to 7)")
+  app.add_option("--follow", o.follow,
+                 "the 7 compartments followed, numbers or names separated "
+                 "by commas (networks of more than 7; default 1 to 7)")
       ->type_name("LIST");
   app.add_flag("--reject-extinction", o.reject_extinction,
                "reject a member in which a compartment goes extinct");
-  app.add_option("--limits", o.limits, "reject a member in which a biomass leaves LOW to HIGH "
-                                       "times its starting value")
+  app.add_option("--limits", o.limits,
+                 "reject a member in which a biomass leaves LOW to HIGH "
+                 "times its starting value")
       ->type_name("LOW,HIGH");
-  app.add_option("--within", o.within, "the band of the resilience, a fraction of each starting "
-                                       "biomass (default 0.1)")
+  app.add_option("--within", o.within,
+                 "the band of the resilience, a fraction of each starting "
+                 "biomass (default 0.1)")
       ->type_name("F");
-  app.add_option("--index", o.index, "run this description of the file, from 1 (default: the "
-                                     "last)")
+  app.add_option("--index", o.index,
+                 "run this description of the file, from 1 (default: the "
+                 "last)")
       ->check(CLI::PositiveNumber);
   app.add_option("--jobs", c.jobs, "worker processes (default: the cores online)")
       ->type_name("N")
@@ -754,8 +769,8 @@ int main(int argc, char** argv) {
       const std::size_t comma = models.find(',', from);
       const std::string m = models.substr(from, comma - from);
       if (m != "1" && m != "2" && m != "3") {
-        throw CLI::ValidationError("--model", "model types are 1, 2 and 3, separated by commas: " +
-                                                  models);
+        throw CLI::ValidationError("--model",
+                                   "model types are 1, 2 and 3, separated by commas: " + models);
       }
       o.models.push_back(m[0] - '0');
       if (comma == std::string::npos) break;

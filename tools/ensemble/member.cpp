@@ -128,16 +128,21 @@ Result run_member(const Plan& plan, const scenario::Base& base, long long member
   r.factors = draw_factors(plan, r.id.draw);
   const std::vector<scenario::Change> c = changes(plan, r.id, r.factors);
   Judge judge(plan, r);
-  const scenario::Outcome o =
-      scenario::run(base, {scenario_id(plan, r.id.scenario).model, plan.start, plan.end, plan.print},
-                    c, judge);
+  const scenario::Outcome o = scenario::run(
+      base, {scenario_id(plan, r.id.scenario).model, plan.start, plan.end, plan.print}, c, judge);
   r.status = o.status;
   r.message = o.message;
   r.end_time = judge.times.empty() ? plan.start : judge.times.back();
   switch (o.ending) {
-    case scenario::Ending::normal: r.ending = "end"; break;
-    case scenario::Ending::interval_limit: r.ending = "interval limit"; break;
-    default: r.ending = "error stop"; break;
+    case scenario::Ending::normal:
+      r.ending = "end";
+      break;
+    case scenario::Ending::interval_limit:
+      r.ending = "interval limit";
+      break;
+    default:
+      r.ending = "error stop";
+      break;
   }
   if (r.ending == "error stop") {
     r.rejection = "error stop";

@@ -93,7 +93,8 @@ std::vector<int> which_compartments(const std::string& which, const Plan& plan,
   std::vector<int> found;
   for (int i = 1; i <= plan.ncomp(); ++i) {
     const bool living = i <= plan.nliv;
-    if (w == "all" || (w == "living" && living) || (w == "nonliving" && !living)) found.push_back(i);
+    if (w == "all" || (w == "living" && living) || (w == "nonliving" && !living))
+      found.push_back(i);
   }
   if (w != "all" && w != "living" && w != "nonliving") {
     found.push_back(runner::find_compartment(plan.names, which, what));
@@ -111,8 +112,8 @@ Vary parse_vary(const std::string& text, const Plan& plan, const scenario::Base&
   Vary v;
   v.text = text;
   v.kind = parse_kind(text.substr(0, colon), what);
-  const std::vector<int> which = which_compartments(text.substr(colon + 1, equals - colon - 1),
-                                                    plan, what);
+  const std::vector<int> which =
+      which_compartments(text.substr(colon + 1, equals - colon - 1), plan, what);
   const std::string law = trimmed(text.substr(equals + 1));
   const std::size_t law_colon = law.find(':');
   const std::string name = lower(trimmed(law.substr(0, law_colon)));
@@ -120,20 +121,24 @@ Vary parse_vary(const std::string& text, const Plan& plan, const scenario::Base&
   if (name == "uniform") {
     v.distribution = Distribution::uniform;
     if (spread.empty() || spread.back() != '%') {
-      throw ScenarioError(what + ": the spread of a uniform factor is a percentage, e.g. uniform:20%");
+      throw ScenarioError(what +
+                          ": the spread of a uniform factor is a percentage, e.g. uniform:20%");
     }
     spread.pop_back();
     const std::optional<double> s = decimal(spread);
     if (!s || *s < 0 || *s >= 100) {
-      throw ScenarioError(what + ": the spread of a uniform factor must be from 0% to less than "
-                                 "100%, not '" + spread + "%'");
+      throw ScenarioError(what +
+                          ": the spread of a uniform factor must be from 0% to less than "
+                          "100%, not '" +
+                          spread + "%'");
     }
     v.spread = *s / 100;
   } else if (name == "lognormal") {
     v.distribution = Distribution::lognormal;
     const std::optional<double> s = decimal(spread);
     if (!s || !(*s > 0)) {
-      throw ScenarioError(what + ": the sigma of a lognormal factor must be a number above 0, not '" +
+      throw ScenarioError(what +
+                          ": the sigma of a lognormal factor must be a number above 0, not '" +
                           spread + "'");
     }
     v.spread = *s;
@@ -146,20 +151,23 @@ Vary parse_vary(const std::string& text, const Plan& plan, const scenario::Base&
     for (const int i : which) in[static_cast<std::size_t>(i)] = true;
     for (int i = 1; i <= plan.ncomp(); ++i) {
       for (int j = 1; j <= plan.ncomp(); ++j) {
-        const bool flow = base.net.restart ? base.konsts.cexch(i, j) > 0 : base.net.exchange(i, j) > 0;
+        const bool flow =
+            base.net.restart ? base.konsts.cexch(i, j) > 0 : base.net.exchange(i, j) > 0;
         if (i != j && in[static_cast<std::size_t>(i)] && in[static_cast<std::size_t>(j)] && flow) {
           v.targets.emplace_back(i, j);
         }
       }
     }
-    if (v.targets.empty()) throw ScenarioError(what + ": there is no flow among these compartments");
+    if (v.targets.empty())
+      throw ScenarioError(what + ": there is no flow among these compartments");
   } else {
     for (const int i : which) v.targets.emplace_back(i, 0);
   }
   return v;
 }
 
-std::vector<int> compartment_list(const std::string& text, const Plan& plan, const std::string& what) {
+std::vector<int> compartment_list(const std::string& text, const Plan& plan,
+                                  const std::string& what) {
   std::vector<int> list;
   for (const std::string& part : split(text, ',')) {
     list.push_back(runner::find_compartment(plan.names, part, what));
@@ -213,7 +221,9 @@ Plan make_plan(const Options& o, const scenario::Base& base) {
   }
   runner::Cycle cycle;
   cycle.restart = plan.snapshot;
-  cycle.start = plan.snapshot ? base.net.snap_time : o.start.empty() ? 0.0f : real(o.start, "--start");
+  cycle.start = plan.snapshot     ? base.net.snap_time
+                : o.start.empty() ? 0.0f
+                                  : real(o.start, "--start");
   cycle.end = real(o.end, "--end");
   cycle.print = o.print.empty() ? (cycle.end - cycle.start) / 100.0f : real(o.print, "--print");
   runner::check_times(cycle);
@@ -222,7 +232,8 @@ Plan make_plan(const Options& o, const scenario::Base& base) {
   plan.print = cycle.print;
 
   plan.perturb_texts = o.perturb;
-  for (const std::string& p : o.perturb) plan.fixed.push_back(runner::parse_perturbation(p, plan.names));
+  for (const std::string& p : o.perturb)
+    plan.fixed.push_back(runner::parse_perturbation(p, plan.names));
   for (const std::string& s : o.sweep) plan.sweeps.push_back(parse_sweep(s, plan.names));
   for (const std::string& v : o.vary) plan.varies.push_back(parse_vary(v, plan, base));
   if (o.draws < 1) throw ScenarioError("--draws must be 1 or more");
@@ -235,7 +246,8 @@ Plan make_plan(const Options& o, const scenario::Base& base) {
     if (n < 0) break;
     n *= static_cast<long long>(s.values.size());
   }
-  if (n < 0 || n > (1LL << 40) / plan.draws) throw ScenarioError("the ensemble has too many members");
+  if (n < 0 || n > (1LL << 40) / plan.draws)
+    throw ScenarioError("the ensemble has too many members");
 
   if (!o.follow.empty()) {
     if (plan.ncomp() <= 7) {
@@ -346,7 +358,8 @@ std::vector<scenario::Change> changes(const Plan& plan, const MemberId& id,
                                       const std::vector<Factor>& factors) {
   std::vector<scenario::Change> c;
   const auto kind = [](Kind k) { return static_cast<scenario::Kind>(k); };
-  for (const runner::Perturbation& p : plan.fixed) c.push_back({kind(p.kind), p.i, p.j, p.factor, p.value});
+  for (const runner::Perturbation& p : plan.fixed)
+    c.push_back({kind(p.kind), p.i, p.j, p.factor, p.value});
   const ScenarioId sid = scenario_id(plan, id.scenario);
   for (std::size_t k = 0; k < plan.sweeps.size(); ++k) {
     const Sweep& s = plan.sweeps[k];
@@ -375,7 +388,8 @@ std::string shell_quoted(const std::string& text) {
   return q + "'";
 }
 
-std::string member_command(const Plan& plan, const MemberId& id, const std::vector<Factor>& factors) {
+std::string member_command(const Plan& plan, const MemberId& id,
+                           const std::vector<Factor>& factors) {
   std::string c = "ecodyn-run " + shell_quoted(plan.network) + " --index " +
                   std::to_string(plan.description) + " --model " +
                   std::to_string(scenario_id(plan, id.scenario).model);

@@ -149,6 +149,7 @@ std::string shell_quoted(const std::string& text);
 
 // Returns the ecodyn-run command that runs member id alone, the changes
 // written as --perturb options that read back exactly.
-std::string member_command(const Plan& plan, const MemberId& id, const std::vector<Factor>& factors);
+std::string member_command(const Plan& plan, const MemberId& id,
+                           const std::vector<Factor>& factors);
 
 }  // namespace ecodyn::ensemble
