@@ -20,6 +20,9 @@ namespace {
 
 using runner::exact_text;
 
+// How long a connection waits for another that holds the database.
+constexpr int busy_wait_ms = 60'000;
+
 constexpr const char* schema = R"(
 PRAGMA application_id = 1162036313;
 PRAGMA user_version = 1;
@@ -281,6 +284,7 @@ Database Database::create(const std::string& path) {
     throw DatabaseError(message);
   }
   Database d(db, path);
+  sqlite3_busy_timeout(db, busy_wait_ms);
   // Larger pages hold a row of many compartments without overflow pages;
   // the cache is bounded; a commit appends to the log without waiting for
   // the disk (a crash of the machine may lose the last members, never the
@@ -304,6 +308,9 @@ Database Database::open(const std::string& path, bool writable) {
     sqlite3_close(db);
     throw DatabaseError(message);
   }
+  // The connections of the summary's parts open the database together:
+  // one of them may hold it for a moment.
+  sqlite3_busy_timeout(db, busy_wait_ms);
   return Database(db, path);
 }
 
