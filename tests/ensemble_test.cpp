@@ -185,7 +185,9 @@ TEST(EnsembleMembers, MembersAreNumberedByScenarioThenDraw) {
   EXPECT_EQ(0.1f, c[2].value);
   EXPECT_FALSE(c[2].factor);
   EXPECT_EQ(1.1f, c[3].value);
-  EXPECT_EQ(48u, members_to_run(plan).size());
+  ASSERT_EQ(1u, members_to_run(plan).size());
+  EXPECT_EQ(1, members_to_run(plan)[0].first);
+  EXPECT_EQ(48, members_to_run(plan)[0].last);
 }
 
 // R: quantile(1:10, c(.05, .25, .5, .75, .95)) gives 1.45 3.25 5.5 7.75 9.55.

@@ -370,12 +370,7 @@ std::vector<scenario::Change> changes(const Plan& plan, const MemberId& id,
   return c;
 }
 
-std::vector<long long> members_to_run(const Plan& plan) {
-  std::vector<long long> members;
-  members.reserve(static_cast<std::size_t>(std::min<long long>(plan.members(), 1 << 20)));
-  for (long long k = 1; k <= plan.members(); ++k) members.push_back(k);
-  return members;
-}
+std::vector<Members> members_to_run(const Plan& plan) { return {{1, plan.members()}}; }
 
 std::string shell_quoted(const std::string& text) {
   if (!text.empty() &&

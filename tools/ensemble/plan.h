@@ -141,8 +141,15 @@ std::string label(const Plan& plan, long long scenario);
 std::vector<scenario::Change> changes(const Plan& plan, const MemberId& id,
                                       const std::vector<Factor>& factors);
 
-// Returns the members this run runs: every member of the ensemble.
-std::vector<long long> members_to_run(const Plan& plan);
+// Members first to last.
+struct Members {
+  long long first = 1, last = 0;
+  long long size() const { return last - first + 1; }
+};
+
+// Returns the members this run runs, in ranges: every member of the
+// ensemble.
+std::vector<Members> members_to_run(const Plan& plan);
 
 // Returns text quoted for the shell where it needs it.
 std::string shell_quoted(const std::string& text);
