@@ -96,6 +96,7 @@ Outcome load(const char* path, int index, Base& base) {
     while (index == 0 || loaded < index) {
       if (load_network(net) == LoadResult::end_of_file) break;
       ++loaded;
+      base.index = loaded;
       base.net = net;
       base.konsts = konsts;
     }

@@ -57,6 +57,7 @@ struct Base {
   Network net;
   Konsts konsts;
   bool balanced = true;  // the balance check found every compartment in balance
+  int index = 0;         // the description loaded, 1 the first of the file
 };
 
 // Loads description `index` (1 the first; 0 the last) of a network or
