@@ -3,7 +3,7 @@
 have_program <- function(name) {
   found <- !inherits(try(ecodyn_program(name), silent = TRUE), "try-error")
   given <- !is.null(getOption("ecodyn.bin")) || nzchar(Sys.getenv("ECODYN_BIN"))
-  if (!found && given && name != "ecodyn-ensemble") stop(name, " is missing where the programs are")
+  if (!found && given) stop(name, " is missing where the programs are")
   found
 }
 skip_without <- function(name) skip_if_not(have_program(name), paste(name, "not found"))
