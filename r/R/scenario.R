@@ -20,7 +20,7 @@ run_scenario <- function(net, model = 2, end, print, start = 0, perturb = NULL) 
             perturb_arguments(perturb), "--record", "all", "--jobs", length(model))
   r <- run_program("ecodyn-ensemble", args)
   if (nzchar(r$stderr)) base::message(sub("\n+$", "", r$stderr))
-  con <- DBI::dbConnect(RSQLite::SQLite(), db, flags = RSQLite::SQLITE_RO)
+  con <- DBI::dbConnect(RSQLite::SQLite(), db, flags = RSQLite::SQLITE_RO, synchronous = NULL)
   on.exit(DBI::dbDisconnect(con), add = TRUE, after = FALSE)
   q <- function(sql) DBI::dbGetQuery(con, paste(
     sql, "JOIN member AS m USING (member) JOIN scenario AS s USING (scenario)",

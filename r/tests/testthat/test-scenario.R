@@ -1,16 +1,15 @@
 test_that("a perturbation by name gives the transcript's table and the snapshots' seven digits", {
-  skip_without("ecodyn-run")
-  skip_without("ecodyn-csv")
+  for (p in c("ecodyn-ensemble", "ecodyn-run", "ecodyn-csv")) skip_without(p)
   net <- bundled("grazing_chain.net")
   run <- run_scenario(net, model = c(1, 3), end = 20, print = 2,
                       perturb = list(kind = "biomass", compartment = "predators", factor = 0.25))
   dir <- tempfile()
-  status <- system2(ecodyn_program("ecodyn-run"),
-                    c(net, "--model", "1,3", "--end", "20", "--print", "2", "--snapshot", "2",
-                      "--perturb", shQuote("biomass:3=2"), "--dir", dir), stdout = FALSE)
-  expect_equal(status, 0)
-  table <- read.csv(text = system2(ecodyn_program("ecodyn-csv"),
-                                   file.path(dir, "fort.8"), stdout = TRUE), check.names = FALSE)
+  expect_equal(system2(ecodyn_program("ecodyn-run"), c(net, "--model", "1,3", "--end", "20",
+                       "--print", "2", "--snapshot", "2", "--perturb", shQuote("biomass:3=2"),
+                       "--dir", dir), stdout = FALSE), 0)
+  csv <- function(...) read.csv(text = system2(ecodyn_program("ecodyn-csv"), c(...),
+                                               stdout = TRUE), check.names = FALSE)
+  table <- csv(file.path(dir, "fort.8"))
   wide <- as_wide(run)
   expect_equal(names(wide), c("model 1", "model 3"))
   for (k in 1:2) {
@@ -18,12 +17,9 @@ test_that("a perturbation by name gives the transcript's table and the snapshots
     expect_equal(wide[[k]][, "time"], rows$time)
     expect_equal(signif(wide[[k]][, -1], 3), as.matrix(rows[, -(1:2)]), ignore_attr = TRUE)
   }
-  snaps <- read.csv(text = system2(ecodyn_program("ecodyn-csv"),
-                                   c("--snapshots", file.path(dir, "fort.18")), stdout = TRUE),
-                    check.names = FALSE)
   # The snapshots hold seven digits (at most half a unit of the seventh off)
   # and the time to three decimals.
-  snaps <- as.matrix(snaps[, -(1:2)])
+  snaps <- as.matrix(csv("--snapshots", file.path(dir, "fort.18"))[, -(1:2)])
   exact <- rbind(wide[[1]], wide[[2]])
   expect_lte(max(abs(exact[, 1] - snaps[, 1])), 5e-4)
   expect_lte(max(abs(exact[, -1] - snaps[, -1]) / abs(snaps[, -1])), 5e-7)
@@ -31,7 +27,7 @@ test_that("a perturbation by name gives the transcript's table and the snapshots
 })
 
 test_that("an error stop returns what was computed; refusals and missing programs are errors", {
-  skip_without("ecodyn-run")
+  skip_without("ecodyn-ensemble")
   chain <- read_network(bundled("grazing_chain.net"))
   expect_warning(run <- run_scenario(chain, model = 1:2, end = 10, print = 1,
                                      perturb = "respiration:2=100000"),
