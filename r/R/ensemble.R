@@ -33,7 +33,7 @@ ensemble <- function(net, model = 2, end, print = NULL, start = NULL, perturb = 
 # Returns the tables of an ensemble database of format 1 (see ?read_ensemble).
 read_ensemble <- function(file, trajectories = FALSE) {
   if (!file.exists(file)) stop(sprintf("%s: no such file", file), call. = FALSE)
-  con <- DBI::dbConnect(RSQLite::SQLite(), file, flags = RSQLite::SQLITE_RO)
+  con <- DBI::dbConnect(RSQLite::SQLite(), file, flags = RSQLite::SQLITE_RO, synchronous = NULL)
   on.exit(DBI::dbDisconnect(con))
   q <- function(sql) DBI::dbGetQuery(con, sql)
   id <- tryCatch(q("PRAGMA application_id")[[1]], error = function(e) NA)
@@ -66,7 +66,8 @@ read_ensemble <- function(file, trajectories = FALSE) {
                                 "ORDER BY scenario, step, compartment")))
   out$compartments$living <- out$compartments$living == 1
   if (trajectories) {
-    out$trajectories <- q(paste("SELECT member, step, time, compartment, biomass FROM",
+    out$trajectories <- q(paste("SELECT member, step, time, compartment,",
+                                "CAST(biomass AS REAL) AS biomass FROM",
                                 "trajectory ORDER BY member, step, compartment"))
   }
   structure(out, class = "ecodyn_ensemble")

@@ -1,6 +1,6 @@
-# Scenarios run by ecodyn-run, as long data frames.
+# Scenarios run by ecodyn-ensemble, one member per model type, as long data frames.
 
-# Returns every compartment at every print time of an ecodyn-run scenario (see ?run_scenario).
+# Returns every compartment at every print time of a scenario (see ?run_scenario).
 run_scenario <- function(net, model = 2, end, print, start = 0, perturb = NULL) {
   model <- as.integer(model)
   if (length(model) == 0 || anyNA(model) || any(!model %in% 1:3) || anyDuplicated(model))
@@ -13,61 +13,43 @@ run_scenario <- function(net, model = 2, end, print, start = 0, perturb = NULL) 
   file <- network_file(net, tmp)
   from <- if (is.na(net$model)) start else net$time
   if (missing(print)) print <- (end - from) / 100
-  dir <- file.path(tmp, "run")
-  args <- c(file, "--model", paste(model, collapse = ","),
+  db <- file.path(tmp, "run.sqlite")
+  args <- c(file, "-o", db, "--model", paste(model, collapse = ","),
             if (is.na(net$model)) c("--start", exact_text(start)),
             "--end", exact_text(end), "--print", exact_text(print),
-            "--snapshot", exact_text(print), perturb_arguments(perturb), "--dir", dir)
-  r <- run_program("ecodyn-run", args, ok_status = 1L)
-  snapshots <- file.path(dir, "fort.18")
-  descriptions <- if (file.exists(snapshots) && file.info(snapshots)$size > 0)
-    read_network(snapshots, "all") else list()
-  terminal <- readLines(file.path(dir, "terminal.txt"), warn = FALSE)
-  message <- trimws(utils::tail(terminal[nzchar(trimws(terminal))], 1))
-  if (r$status != 0 && length(descriptions) == 0) {
-    program_error("ecodyn-run", list(status = r$status,
-                                     stderr = paste(c(message, r$stderr), collapse = "\n")))
-  }
-  if (r$status == 0 && nzchar(r$stderr)) base::message(sub("\n+$", "", r$stderr))
-  out <- snapshot_frame(descriptions)
-  report <- file.path(dir, "fort.8")
-  extinctions <- read_extinctions(if (file.exists(report)) readLines(report, warn = FALSE)
-                                  else character(), model, net$compartments$name)
-  ending <- list(ending = if (r$status == 0) "end" else "error stop", status = r$status,
-                 message = if (r$status == 0) NA_character_ else message)
-  if (r$status != 0) {
-    warning(sprintf("the run stopped at t = %s under model %d: %s", format(max(out$time[
-      out$model == out$model[nrow(out)]])), out$model[nrow(out)], message), call. = FALSE)
+            perturb_arguments(perturb), "--record", "all", "--jobs", length(model))
+  r <- run_program("ecodyn-ensemble", args)
+  if (nzchar(r$stderr)) base::message(sub("\n+$", "", r$stderr))
+  con <- DBI::dbConnect(RSQLite::SQLite(), db, flags = RSQLite::SQLITE_RO, synchronous = NULL)
+  on.exit(DBI::dbDisconnect(con), add = TRUE, after = FALSE)
+  q <- function(sql) DBI::dbGetQuery(con, paste(
+    sql, "JOIN member AS m USING (member) JOIN scenario AS s USING (scenario)",
+    "ORDER BY m.member, 2, 3"))
+  rows <- q(paste("SELECT s.model, t.time, t.compartment, CAST(t.biomass AS REAL) AS biomass",
+                  "FROM trajectory AS t"))
+  outcomes <- q(paste("SELECT s.model, o.end_time, o.ending, o.status, o.message",
+                      "FROM outcome AS o"))
+  ext <- q("SELECT s.model, e.time, e.compartment FROM extinction AS e")
+  stopped <- outcomes[outcomes$ending != "end", , drop = FALSE]
+  if (nrow(rows) == 0 && nrow(stopped) > 0)
+    program_error("ecodyn", list(status = stopped$status[1], stderr = stopped$message[1]))
+  names <- net$compartments$name
+  out <- data.frame(model = rows$model, time = rows$time, compartment = rows$compartment,
+                    name = names[rows$compartment], biomass = rows$biomass,
+                    stringsAsFactors = FALSE)
+  extinctions <- data.frame(model = ext$model, time = ext$time, compartment = ext$compartment,
+                            name = names[ext$compartment], stringsAsFactors = FALSE)
+  ending <- list(ending = "end", status = 0L, message = NA_character_)
+  if (nrow(stopped)) {
+    ending <- list(ending = stopped$ending[1], status = stopped$status[1],
+                   message = stopped$message[1])
+    warning(paste(sprintf("the run stopped at t = %s under model %d: %s",
+                          format(stopped$end_time), stopped$model,
+                          ifelse(is.na(stopped$message), stopped$ending, stopped$message)),
+                  collapse = "; "), call. = FALSE)
   }
   structure(out, class = c("ecodyn_run", "data.frame"), extinctions = extinctions,
             ending = ending, title = net$title)
-}
-
-# Returns the long data frame of the snapshots of a run.
-snapshot_frame <- function(descriptions) {
-  parts <- lapply(descriptions, function(d) {
-    cm <- d$compartments
-    data.frame(model = rep(d$model, nrow(cm)), time = rep(d$time, nrow(cm)),
-               compartment = cm$number, name = cm$name, biomass = cm$biomass,
-               stringsAsFactors = FALSE)
-  })
-  out <- if (length(parts)) do.call(rbind, parts) else
-    data.frame(model = integer(), time = numeric(), compartment = integer(), name = character(),
-               biomass = numeric())
-  rownames(out) <- NULL
-  out
-}
-
-# Returns the extinction notices of a report: a cycle begins at each title
-# line ("1" in column 1), and cycle k ran model type models[k].
-read_extinctions <- function(report, models, names) {
-  cycle <- cumsum(startsWith(report, "1"))
-  pattern <- "^ SPECIES +([0-9]+) WENT EXTINCT AT T = +([-+.0-9E]+) *$"
-  hit <- grepl(pattern, report)
-  m <- regmatches(report[hit], regexec(pattern, report[hit]))
-  compartment <- as.integer(vapply(m, `[`, "", 2))
-  data.frame(model = models[cycle[hit]], time = as.numeric(vapply(m, `[`, "", 3)),
-             compartment = compartment, name = names[compartment], stringsAsFactors = FALSE)
 }
 
 # Returns a run in the shape of deSolve::ode() output.
