@@ -3,10 +3,11 @@
 # is missing. Run as root. gnuplot draws the pictures of ecodyn-plot; xmllint
 # checks them in the tests; groff and man render the manual pages; Eigen
 # finds the eigenvalues of ecodyn-stability; SQLite holds the databases of
-# ecodyn-ensemble (sqlite3, its shell, queries them in the README).
+# ecodyn-ensemble (sqlite3, its shell, queries them in the README); GNU
+# parallel runs the shards of an ensemble in the README.
 set -euo pipefail
 packages=(g++ cmake make libf2c2-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  gnuplot-nox libxml2-utils groff-base man-db libeigen3-dev libsqlite3-dev sqlite3)
+  gnuplot-nox libxml2-utils groff-base man-db libeigen3-dev libsqlite3-dev sqlite3 parallel)
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

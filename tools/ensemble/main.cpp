@@ -748,6 +748,10 @@ constexpr const char* footer =
     R"(ecodyn-ensemble member DB K prints the ecodyn-run command that reruns member K
 of the database DB exactly, then the answers ecodyn reads, each after '# '.
 
+ecodyn-ensemble merge -o ALL PART... joins the shards of an ensemble
+(--shard I/N: the members K with (K - 1) mod N = I - 1) into the database
+a single run writes; --resume continues an interrupted database.
+
 The scenarios are every model type of --model times every combination of
 the --sweep values (the model type varying slowest, the last sweep fastest);
 each has --draws members. Member K is draw d of scenario s, K = (s - 1) *
