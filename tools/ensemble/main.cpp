@@ -530,7 +530,7 @@ Database resume(const std::string& path, const Settings& wanted, std::vector<lon
 
 // Merges the parts into one database.
 int merge_parts(const std::vector<std::string>& parts, const std::string& output, bool force,
-                bool partial) {
+                bool partial, int jobs) {
   struct stat st;
   if ((lstat(output.c_str(), &st) == 0 || errno != ENOENT) && !force) {
     throw ScenarioError(output + " exists (--force replaces it)");
@@ -549,7 +549,11 @@ int merge_parts(const std::vector<std::string>& parts, const std::string& output
   }
   Merged m;
   try {
-    m = merge(parts, output, partial, &signal_received);
+    sigset_t open_mask;
+    sigprocmask(SIG_BLOCK, nullptr, &open_mask);
+    if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    m = merge(parts, output, partial, &signal_received,
+              [&](Database& db) { return summarize_in_parts(db, jobs, open_mask); });
   } catch (const DatabaseError&) {
     if (signal_received != 0) end_by_signal(signal_received);
     throw;
@@ -807,16 +811,20 @@ int main(int argc, char** argv) {
     std::vector<std::string> parts;
     std::string output;
     bool force = false, partial = false;
+    int jobs = 0;
     app.add_option("PART", parts, "the parts' databases")->type_name("FILE")->required();
     app.add_option("-o,--output", output, "the database to write")->type_name("FILE")->required();
     app.add_flag("--force", force, "replace an existing database");
+    app.add_option("--jobs", jobs, "processes of the summary (default: the cores online)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
     app.add_flag("--partial", partial,
                  "merge some shards of an ensemble (all of one split), e.g. 1 and 3 of 4, into "
                  "a part labelled 1,3/4");
     if (const auto status = ecodyn::tools::parse_command_line(app, argc - 1, argv + 1, "")) {
       return *status;
     }
-    return fio::run([&] { return guarded([&] { return merge_parts(parts, output, force, partial); }); });
+    return fio::run([&] { return guarded([&] { return merge_parts(parts, output, force, partial, jobs); }); });
   }
 
   CLI::App app{description, "ecodyn-ensemble"};

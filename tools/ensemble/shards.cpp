@@ -227,7 +227,8 @@ std::string resume_difference(const Settings& stored, const Settings& wanted) {
 }
 
 Merged merge(const std::vector<std::string>& paths, const std::string& output, bool partial,
-             const volatile std::sig_atomic_t* stop) {
+             const volatile std::sig_atomic_t* stop,
+             const std::function<bool(Database&)>& summarize) {
   std::vector<Part> parts;
   for (const std::string& path : paths) {
     Database db = Database::open(path);
@@ -364,7 +365,7 @@ Merged merge(const std::vector<std::string>& paths, const std::string& output, b
       }
       out.commit();
       if (stop && *stop != 0) throw DatabaseError("the merge was stopped");
-      out.summarize();
+      if (!summarize(out) || (stop && *stop != 0)) throw DatabaseError("the merge was stopped");
       out.close();
       const int file = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
       if (file < 0 || fsync(file) != 0) {

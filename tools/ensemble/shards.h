@@ -5,6 +5,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,11 +52,14 @@ struct Merged {
 };
 
 // Merges the parts into a new database at output (which the caller has
-// checked may be replaced), written next to it and renamed into place. Without `partial`, every member of the ensemble must be there.
-// Throws ScenarioError for parts that cannot be merged, DatabaseError for
-// a file that cannot be read or written; stops, leaving nothing, when
-// *stop becomes non-zero.
+// checked may be replaced), written next to it and renamed into place.
+// Without `partial`, every member of the ensemble must be there. The
+// summary is written by `summarize` (false when it was stopped) on the
+// output, as a single run writes it. Throws ScenarioError for parts that
+// cannot be merged, DatabaseError for a file that cannot be read or
+// written; stops, leaving nothing, when *stop becomes non-zero.
 Merged merge(const std::vector<std::string>& parts, const std::string& output, bool partial,
-             const volatile std::sig_atomic_t* stop);
+             const volatile std::sig_atomic_t* stop,
+             const std::function<bool(Database&)>& summarize);
 
 }  // namespace ecodyn::ensemble
