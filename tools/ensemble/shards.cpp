@@ -364,6 +364,7 @@ Merged merge(const std::vector<std::string>& paths, const std::string& output, b
         if (std::string(table) == "trajectory_row") result.rows = rows;
       }
       out.commit();
+      parts.clear();  // their caches are not needed for the summary
       if (stop && *stop != 0) throw DatabaseError("the merge was stopped");
       if (!summarize(out) || (stop && *stop != 0)) throw DatabaseError("the merge was stopped");
       out.close();
