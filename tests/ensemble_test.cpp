@@ -871,6 +871,8 @@ TEST(EnsembleShards, PartsOfNoOneEnsembleAndBadShardsAreRefused) {
   ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--seed 2 --shard 3/3 -o other.sqlite")
                    .status);
   write_file("old.sqlite", "keep me");
+  fs::create_directory("tables");
+  write_file("tables/summary.csv", "keep me");
   const std::string parts = read_file("p1.sqlite") + read_file("p2.sqlite");
   const std::pair<std::string, std::string> cases[] = {
       {"merge -o all.sqlite p1.sqlite p2.sqlite other.sqlite",
@@ -893,6 +895,9 @@ TEST(EnsembleShards, PartsOfNoOneEnsembleAndBadShardsAreRefused) {
       {small_ensemble() + "--resume -o p2.sqlite",
        "--resume: the database was made with --shard 2/3, not --shard 1/1"},
       {small_ensemble() + "--shard 2/3 --resume -o old.sqlite", "old.sqlite: file is not a database"},
+      {small_ensemble() + "--shard 2/3 --resume --csv tables -o p2.sqlite",
+       "tables/summary.csv exists (--force replaces it)"},
+      {small_ensemble() + "--shard 2/3 --resume --force -o p2.sqlite", "--force excludes --resume"},
   };
   for (const auto& [args, message] : cases) {
     SCOPED_TRACE(args);
@@ -902,6 +907,7 @@ TEST(EnsembleShards, PartsOfNoOneEnsembleAndBadShardsAreRefused) {
     EXPECT_FALSE(file_exists("all.sqlite"));
     EXPECT_EQ("keep me", read_file("old.sqlite"));
     EXPECT_EQ(parts, read_file("p1.sqlite") + read_file("p2.sqlite"));
+    EXPECT_EQ("keep me", read_file("tables/summary.csv"));
   }
   // Parts of different splits merge whole, not partially.
   ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--shard 1/2 -o half.sqlite").status);

@@ -489,7 +489,7 @@ void check_scenarios(const Plan& plan, const ecodyn::scenario::Base& base) {
 // regular file that is not the network.
 void check_output(const Command& c) {
   struct stat st;
-  if ((lstat(c.output.c_str(), &st) == 0 || errno != ENOENT) && !c.force) {
+  if ((lstat(c.output.c_str(), &st) == 0 || errno != ENOENT) && !c.force && !c.resume) {
     throw ScenarioError(c.output + " exists (--force replaces it)");
   }
   std::string error;
@@ -574,9 +574,8 @@ int run_ensemble(Command& c) {
     if (stat(c.output.c_str(), &st) != 0) {
       throw ScenarioError("--resume: " + c.output + " does not exist (" + reason(errno) + ")");
     }
-  } else {
-    check_output(c);
   }
+  check_output(c);
   ecodyn::scenario::Base base;
   if (!load(c.o, base)) return exit_failure;
   Plan plan = make_plan(c.o, base);
