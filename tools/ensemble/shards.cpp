@@ -292,6 +292,7 @@ Merged merge(const std::vector<std::string>& paths, const std::string& output, b
       if (next_row(reads[k], parts[k].db)) heads.push({sqlite3_column_int64(reads[k].get(), 0), k});
     }
     miss(total + 1);
+    reads.clear();  // a connection with statements open does not close
     if (missing > 0 && !partial) {
       std::string of;
       for (const long long i : shards) of += (of.empty() ? "" : ", ") + std::to_string(i) + "/" + std::to_string(n);
