@@ -4,10 +4,11 @@
 # checks them in the tests; groff and man render the manual pages; Eigen
 # finds the eigenvalues of ecodyn-stability; SQLite holds the ensembles of
 # ecodyn-ensemble, which ecodyn-plot draws (sqlite3, its shell, queries them
-# in the README); R and its packages run the R package in r/ and its tests.
+# in the README); GNU parallel runs the shards of an ensemble in the README;
+# R and its packages run the R package in r/ and its tests.
 set -euo pipefail
 packages=(g++ cmake make libf2c2-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  gnuplot-nox libxml2-utils groff-base man-db libeigen3-dev libsqlite3-dev sqlite3
+  gnuplot-nox libxml2-utils groff-base man-db libeigen3-dev libsqlite3-dev sqlite3 parallel
   r-base-core r-cran-processx r-cran-dbi r-cran-rsqlite r-cran-jsonlite r-cran-testthat
   r-cran-desolve r-cran-withr)
 missing=()

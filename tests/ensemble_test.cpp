@@ -18,6 +18,7 @@
 #include "database.h"
 #include "member.h"
 #include "plan.h"
+#include "shards.h"
 #include "support/scratch.h"
 
 namespace {
@@ -263,6 +264,89 @@ TEST(EnsembleSettings, PartsOfOneEnsembleDifferOnlyInTheirShard) {
   EXPECT_TRUE(differing_settings(a, {{"seed", "1"}, {"shard", "2/2"}, {"draws", "10"}}).empty());
   EXPECT_EQ(std::vector<std::string>({"draws", "seed"}),
             differing_settings(a, {{"seed", "2"}, {"shard", "1/2"}}));
+}
+
+// Shards: the text I/N (a list of I for merged parts), every split covering
+// each member once, a resumed run skipping the members present, and the
+// setting a resume differs in named.
+TEST(EnsembleShards, SplitsCoverEveryMemberOnceAndResumesSkipThePresent) {
+  const std::pair<std::string, std::string> texts[] = {
+      {"1/1", "1/1"}, {"3/4", "3/4"}, {"4/4", "4/4"}, {"0/4", ""},  {"5/4", ""},
+      {"1/0", ""},    {"x", ""},      {"1/", ""},     {"/4", ""},   {"1/4x", ""},
+      {"-1/4", ""},   {"1,3/4", ""},  {"", ""},       {"1/4/4", ""}};
+  for (const auto& [text, back] : texts) {
+    SCOPED_TRACE(text);
+    if (back.empty()) {
+      EXPECT_THROW(parse_shard(text), ScenarioError);
+    } else {
+      EXPECT_EQ(back, shard_text(parse_shard(text)));
+    }
+  }
+  EXPECT_EQ("1,3/4", shard_text(parse_shard("1,3/4", true)));
+  for (const char* bad : {"3,1/4", "1,1/4", "1,5/4", "1,/4"}) {
+    EXPECT_THROW(parse_shard(bad, true), ScenarioError) << bad;
+  }
+
+  const auto expand = [](const std::vector<Members>& ranges) {
+    std::vector<long long> v;
+    for (const Members& r : ranges) {
+      for (long long k = r.first; k <= r.last; k += r.step) v.push_back(k);
+      EXPECT_EQ(r.size(), (r.last - r.first) / r.step + 1);
+    }
+    return v;
+  };
+  for (const long long total : {1LL, 7LL, 13LL}) {
+    for (long long n = 1; n <= 5; ++n) {
+      std::vector<int> seen(static_cast<std::size_t>(total) + 1);
+      for (long long i = 1; i <= n; ++i) {
+        const Shard shard = parse_shard(std::to_string(i) + "/" + std::to_string(n));
+        for (const long long k : expand(members_of_shard(shard, total))) {
+          ASSERT_TRUE(k >= 1 && k <= total) << k;
+          EXPECT_EQ(i, (k - 1) % n + 1);
+          ++seen[static_cast<std::size_t>(k)];
+        }
+      }
+      for (long long k = 1; k <= total; ++k) EXPECT_EQ(1, seen[static_cast<std::size_t>(k)]) << k;
+    }
+  }
+  // Resumed: the members present (of this shard or not) are skipped.
+  EXPECT_EQ(std::vector<long long>({8, 14}),
+            expand(members_of_shard(parse_shard("2/3"), 15, {1, 2, 5, 6, 11})));
+  EXPECT_EQ(std::vector<long long>({2, 8, 14}),
+            expand(members_of_shard(parse_shard("2/3"), 15, {1, 5, 6, 11})));
+  EXPECT_EQ(std::vector<long long>({4, 5, 6}),
+            expand(members_of_shard(parse_shard("1/1"), 6, {1, 2, 3})));
+  EXPECT_EQ(std::vector<long long>({}),
+            expand(members_of_shard(parse_shard("1/1"), 3, {1, 2, 3})));
+  EXPECT_EQ(std::vector<long long>({1, 3}), expand(members_of_shard(parse_shard("1/1"), 3, {2})));
+
+  const Settings made{{"program", "ecodyn-ensemble 0.9"}, {"vary", "biomass:all=uniform:20%"},
+                      {"draws", "100"}, {"limits", ""}, {"shard", "1/1"}};
+  Settings now = made;
+  now[0].second = "ecodyn-ensemble 1.0";
+  EXPECT_EQ("", resume_difference(made, now));
+  const std::pair<std::pair<std::string, std::string>, std::string> changes[] = {
+      {{"draws", "200"}, "the database was made with --draws 100, not --draws 200"},
+      {{"shard", "2/4"}, "the database was made with --shard 1/1, not --shard 2/4"},
+      {{"limits", "0.5,2"}, "the database was made with no --limits, not --limits 0.5,2"},
+      {{"vary", "biomass:all=uniform:20%\ninput:1=lognormal:0.1"},
+       "the database was made with --vary \"biomass:all=uniform:20%\", not --vary "
+       "\"biomass:all=uniform:20%\" --vary \"input:1=lognormal:0.1\""}};
+  for (const auto& [change, message] : changes) {
+    Settings changed = made;
+    for (auto& [k, v] : changed) {
+      if (k == change.first) v = change.second;
+    }
+    EXPECT_EQ(message, resume_difference(made, changed));
+  }
+  // The first that differs is named.
+  Settings two = made;
+  two[1].second = "biomass:all=uniform:10%";
+  two[2].second = "5";
+  EXPECT_THAT(resume_difference(made, two), HasSubstr("--vary \"biomass:all=uniform:20%\""));
+  Settings more = made;
+  more.emplace_back("within", "0.1");
+  EXPECT_EQ("the database has no setting within", resume_difference(made, more));
 }
 
 // --- the program ---------------------------------------------------------------
@@ -681,6 +765,161 @@ TEST(EnsembleRun, BadInputIsRefusedBeforeAnyWork) {
   r = ensemble(dir.path(), "member e.sqlite 1");
   EXPECT_EQ(2, r.status);
   EXPECT_THAT(r.err, HasSubstr("net.net has changed since the ensemble was run"));
+}
+
+// --- shards, merge and resume --------------------------------------------------
+
+std::string replaced(std::string text, const std::string& what, const std::string& by) {
+  return text.replace(text.find(what), what.size(), by);
+}
+
+// The options of a small ensemble of two scenarios with some members
+// rejected, for the shards, merges and resumes.
+std::string small_ensemble() {
+  return "'" + grazing +
+         "' --model 2,3 --end 2 --print 0.25 --record all --vary 'biomass:all=uniform:30%' "
+         "--vary 'exchange:all=lognormal:0.3' --draws 9 --limits 0.5,1.6 --jobs 2 ";
+}
+
+// Shards 1/4 to 4/4 merged, 1/3 to 3/3 merged in another order, and a merge
+// of merges all equal a single run, table by table with the summary.
+TEST(EnsembleShards, MergedShardsEqualASingleRun) {
+  ScratchDir dir;
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "-o single.sqlite").status);
+  const std::string single = content("single.sqlite");
+  ASSERT_THAT(single, HasSubstr("== summary\n1|0|"));
+  for (const int n : {3, 4}) {
+    for (int i = 1; i <= n; ++i) {
+      const std::string part = std::to_string(i) + "of" + std::to_string(n) + ".sqlite";
+      const RunResult r = ensemble(dir.path(), small_ensemble() + "--shard " + std::to_string(i) +
+                                                   "/" + std::to_string(n) + " -o " + part);
+      ASSERT_EQ(0, r.status) << r.err;
+      // A shard is a valid small ensemble: its own members, summarized.
+      EXPECT_EQ(std::to_string(i) + "/" + std::to_string(n),
+                one(part, "SELECT value FROM settings WHERE key = 'shard'"));
+      EXPECT_EQ("0", one(part, "SELECT count(*) FROM member WHERE (member - 1) % " +
+                                   std::to_string(n) + " != " + std::to_string(i - 1)));
+      EXPECT_NE("0", one(part, "SELECT count(*) FROM summary"));
+    }
+  }
+  RunResult r = ensemble(dir.path(), "merge -o four.sqlite 1of4.sqlite 2of4.sqlite 3of4.sqlite "
+                                     "4of4.sqlite");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("18 members (shard 1/1), 162 trajectory rows, in four.sqlite\n", r.out);
+  EXPECT_EQ(single, content("four.sqlite"));
+  ASSERT_EQ(0, ensemble(dir.path(), "merge -o three.sqlite 3of3.sqlite 1of3.sqlite 2of3.sqlite")
+                   .status);
+  EXPECT_EQ(single, content("three.sqlite"));
+  EXPECT_EQ("ok", one("three.sqlite", "PRAGMA integrity_check"));
+  EXPECT_EQ("delete", one("three.sqlite", "PRAGMA journal_mode"));
+  // Merges of merges: 1 and 3 of 4 into a part, then with the others.
+  r = ensemble(dir.path(), "merge --partial -o odd.sqlite 3of4.sqlite 1of4.sqlite");
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("1,3/4", one("odd.sqlite", "SELECT value FROM settings WHERE key = 'shard'"));
+  EXPECT_EQ("9", one("odd.sqlite", "SELECT count(*) FROM member"));
+  ASSERT_EQ(0, ensemble(dir.path(), "merge --partial -o even.sqlite 2of4.sqlite 4of4.sqlite")
+                   .status);
+  ASSERT_EQ(0, ensemble(dir.path(), "merge -o again.sqlite even.sqlite odd.sqlite").status);
+  EXPECT_EQ(single, content("again.sqlite"));
+  // A whole database merged alone is itself.
+  ASSERT_EQ(0, ensemble(dir.path(), "merge -o copy.sqlite single.sqlite").status);
+  EXPECT_EQ(single, content("copy.sqlite"));
+}
+
+// A run stopped after its first member, mid-way, and after its last before
+// the summary, then resumed (once more when whole), equals the uninterrupted
+// run; so does a shard stopped and resumed.
+TEST(EnsembleShards, AnInterruptedRunResumedEqualsTheUninterrupted) {
+  ScratchDir dir;
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "-o single.sqlite").status);
+  const std::string single = content("single.sqlite");
+  for (const char* after : {"1", "9", "18"}) {
+    SCOPED_TRACE(after);
+    setenv("ECODYN_ENSEMBLE_STOP_AFTER", after, 1);
+    RunResult r = ensemble(dir.path(), small_ensemble() + "-o stopped.sqlite --force");
+    unsetenv("ECODYN_ENSEMBLE_STOP_AFTER");
+    EXPECT_EQ(-1, r.status);  // ended by SIGTERM
+    EXPECT_EQ(after, one("stopped.sqlite", "SELECT count(*) FROM member"));
+    EXPECT_EQ("0", one("stopped.sqlite", "SELECT count(*) FROM summary"));
+    r = ensemble(dir.path(), small_ensemble() + "--resume -o stopped.sqlite");
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("18 members of 2 scenarios"));
+    EXPECT_EQ(single, content("stopped.sqlite"));
+  }
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--resume -o stopped.sqlite").status);
+  EXPECT_EQ(single, content("stopped.sqlite"));
+
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--shard 2/3 -o whole2.sqlite").status);
+  setenv("ECODYN_ENSEMBLE_STOP_AFTER", "2", 1);
+  ensemble(dir.path(), small_ensemble() + "--shard 2/3 -o part2.sqlite");
+  unsetenv("ECODYN_ENSEMBLE_STOP_AFTER");
+  EXPECT_EQ("2", one("part2.sqlite", "SELECT count(*) FROM member"));
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--shard 2/3 --resume -o part2.sqlite")
+                   .status);
+  EXPECT_EQ(content("whole2.sqlite"), content("part2.sqlite"));
+}
+
+// Parts that do not make one ensemble, shards out of range and resumes of
+// another ensemble are refused, naming what is wrong; nothing is written.
+TEST(EnsembleShards, PartsOfNoOneEnsembleAndBadShardsAreRefused) {
+  ScratchDir dir;
+  for (int i = 1; i <= 3; ++i) {
+    ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--shard " + std::to_string(i) +
+                                          "/3 -o p" + std::to_string(i) + ".sqlite")
+                     .status);
+  }
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--seed 2 --shard 3/3 -o other.sqlite")
+                   .status);
+  write_file("old.sqlite", "keep me");
+  fs::create_directory("tables");
+  write_file("tables/summary.csv", "keep me");
+  const std::string parts = read_file("p1.sqlite") + read_file("p2.sqlite");
+  const std::pair<std::string, std::string> cases[] = {
+      {"merge -o all.sqlite p1.sqlite p2.sqlite other.sqlite",
+       "other.sqlite is not a part of the ensemble of p1.sqlite: --seed 2, not --seed 1"},
+      {"merge -o all.sqlite p1.sqlite p2.sqlite p3.sqlite p2.sqlite",
+       "member 2 is in both p2.sqlite and p2.sqlite"},
+      {"merge -o all.sqlite p1.sqlite p3.sqlite",
+       "6 members are missing: 2, 5, 8, 11, 14, 17 (of shard 2/3; --partial merges some "
+       "shards)"},
+      {"merge -o all.sqlite p1.sqlite old.sqlite", "cannot read old.sqlite: file is not a database"},
+      {"merge -o old.sqlite p1.sqlite p2.sqlite p3.sqlite", "old.sqlite exists (--force replaces it)"},
+      {"merge --force -o p2.sqlite p1.sqlite p2.sqlite p3.sqlite", "it is the input"},
+      {small_ensemble() + "--shard 0/4 -o all.sqlite", "--shard 0/4: not I/N with 1 <= I <= N"},
+      {small_ensemble() + "--shard 5/4 -o all.sqlite", "--shard 5/4: not I/N"},
+      {small_ensemble() + "--shard 1/0 -o all.sqlite", "--shard 1/0: not I/N"},
+      {small_ensemble() + "--shard one/4 -o all.sqlite", "--shard one/4: not I/N"},
+      {small_ensemble() + "--resume -o all.sqlite", "--resume: all.sqlite does not exist"},
+      {replaced(small_ensemble(), "--draws 9", "--draws 10") + "--shard 2/3 --resume -o p2.sqlite",
+       "--resume: the database was made with --draws 9, not --draws 10"},
+      {small_ensemble() + "--resume -o p2.sqlite",
+       "--resume: the database was made with --shard 2/3, not --shard 1/1"},
+      {small_ensemble() + "--shard 2/3 --resume -o old.sqlite", "old.sqlite: file is not a database"},
+      {small_ensemble() + "--shard 2/3 --resume --csv tables -o p2.sqlite",
+       "tables/summary.csv exists (--force replaces it)"},
+      {small_ensemble() + "--shard 2/3 --resume --force -o p2.sqlite", "--force excludes --resume"},
+  };
+  for (const auto& [args, message] : cases) {
+    SCOPED_TRACE(args);
+    const RunResult r = ensemble(dir.path(), args);
+    EXPECT_EQ(2, r.status);
+    EXPECT_THAT(r.err, HasSubstr(message));
+    EXPECT_FALSE(file_exists("all.sqlite"));
+    EXPECT_EQ("keep me", read_file("old.sqlite"));
+    EXPECT_EQ(parts, read_file("p1.sqlite") + read_file("p2.sqlite"));
+    EXPECT_EQ("keep me", read_file("tables/summary.csv"));
+  }
+  // Parts of different splits merge whole, not partially.
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--shard 1/2 -o half.sqlite").status);
+  ASSERT_EQ(0, ensemble(dir.path(), small_ensemble() + "--shard 2/4 -o quarter.sqlite").status);
+  RunResult r = ensemble(dir.path(), "merge --partial -o all.sqlite half.sqlite quarter.sqlite");
+  EXPECT_EQ(2, r.status);
+  EXPECT_THAT(r.err, HasSubstr("parts of different splits are merged whole only"));
+  EXPECT_FALSE(file_exists("all.sqlite"));
+  // Nothing half-written is left beside the output.
+  std::size_t files = 0;
+  for (const auto& f : fs::directory_iterator(dir.path())) files += f.is_regular_file();
+  EXPECT_EQ(7u, files);
 }
 
 }  // namespace

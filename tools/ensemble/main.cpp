@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "fio/fio.h"
 #include "member.h"
 #include "plan.h"
+#include "shards.h"
 
 namespace {
 
@@ -39,6 +41,8 @@ struct Command {
   std::string output, csv;
   bool force = false;
   int jobs = 0;  // 0: the cores online
+  std::string shard = "1/1";
+  bool resume = false;
 };
 
 // The signals that end an ensemble early: the members received are
@@ -217,8 +221,8 @@ class Pool {
 // at most a tenth of a second or so after it came. Returns the members
 // stored; stops early at a signal.
 long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Database& db, int jobs,
-                      const sigset_t& open_mask, long long& accepted) {
-  const std::vector<Members> ranges = members_to_run(plan);
+                      const std::vector<Members>& ranges, const sigset_t& open_mask,
+                      long long& accepted) {
   long long total = 0;
   for (const Members& r : ranges) total += r.size();
   Progress progress(total);
@@ -234,7 +238,8 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
         if (++range < ranges.size()) next = ranges[range].first;
         continue;
       }
-      batch.push_back(next++);
+      batch.push_back(next);
+      next += ranges[range].step;
       ++w.outstanding;
     }
     if (!batch.empty() && !write_all(w.tasks, reinterpret_cast<const char*>(batch.data()),
@@ -255,6 +260,9 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
     open = false;
     in_transaction = 0;
   };
+  // For the tests: the writer stops after this many members as at SIGTERM.
+  const char* stop_text = std::getenv("ECODYN_ENSEMBLE_STOP_AFTER");
+  const long long stop_after = stop_text ? std::atoll(stop_text) : -1;
   std::vector<pollfd> fds;
   char chunk[65536];
   try {
@@ -273,7 +281,7 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
         throw DatabaseError("cannot wait for the workers: " + reason(errno));
       }
       for (std::size_t k = 0; ready > 0 && k < fds.size(); ++k) {
-        if (fds[k].revents == 0) continue;
+        if (fds[k].revents == 0 || done == stop_after) continue;
         Worker& w = pool.workers()[k];
         const ssize_t got = read(w.results, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
@@ -281,7 +289,7 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
         w.buffer.append(chunk, static_cast<std::size_t>(got));
         std::size_t at = 0;
         std::uint32_t size = 0;
-        while (w.buffer.size() - at >= sizeof size) {
+        while (done != stop_after && w.buffer.size() - at >= sizeof size) {
           std::memcpy(&size, w.buffer.data() + at, sizeof size);
           if (w.buffer.size() - at - sizeof size < size) break;
           const Result r = decode(std::string_view(w.buffer).substr(at + sizeof size, size));
@@ -298,6 +306,7 @@ long long run_members(const Plan& plan, const ecodyn::scenario::Base& base, Data
           if (++in_transaction == most_in_transaction) commit();
         }
         w.buffer.erase(0, at);
+        if (done == stop_after) signal_received = SIGTERM;
         if (signal_received == 0 && w.outstanding <= handed / 2) hand_out(w);
       }
       if (open && (Clock::now() - opened >= std::chrono::milliseconds(100) || done == total)) {
@@ -480,7 +489,7 @@ void check_scenarios(const Plan& plan, const ecodyn::scenario::Base& base) {
 // regular file that is not the network.
 void check_output(const Command& c) {
   struct stat st;
-  if ((lstat(c.output.c_str(), &st) == 0 || errno != ENOENT) && !c.force) {
+  if ((lstat(c.output.c_str(), &st) == 0 || errno != ENOENT) && !c.force && !c.resume) {
     throw ScenarioError(c.output + " exists (--force replaces it)");
   }
   std::string error;
@@ -504,7 +513,68 @@ void check_output(const Command& c) {
   }
 }
 
+// Opens a database to resume: its settings must be `wanted` but for the
+// program. Sets present to the members it holds; the summary is emptied
+// (written anew at the end).
+Database resume(const std::string& path, const Settings& wanted, std::vector<long long>& present) {
+  Database db = Database::open(path, true);
+  check_format(db);
+  const std::string differs = resume_difference(db.read_settings(), wanted);
+  if (!differs.empty()) throw ScenarioError("--resume: " + differs);
+  db.exec(
+      "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; PRAGMA cache_size = -8192;"
+      "DELETE FROM summary;");
+  present = stored_members(db);
+  return db;
+}
+
+// Merges the parts into one database.
+int merge_parts(const std::vector<std::string>& parts, const std::string& output, bool force,
+                bool partial, int jobs) {
+  struct stat st;
+  if ((lstat(output.c_str(), &st) == 0 || errno != ENOENT) && !force) {
+    throw ScenarioError(output + " exists (--force replaces it)");
+  }
+  std::string error;
+  if (!ecodyn::tools::replaceable(output, parts, error)) throw ScenarioError(error);
+  if (stat(output.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw ScenarioError("cannot write " + output + ": not a regular file");
+  }
+  for (const int sig : stopping) {
+    struct sigaction now {};
+    if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_IGN) continue;
+    struct sigaction handler {};
+    handler.sa_handler = on_signal;
+    sigaction(sig, &handler, nullptr);
+  }
+  Merged m;
+  try {
+    sigset_t open_mask;
+    sigprocmask(SIG_BLOCK, nullptr, &open_mask);
+    if (jobs == 0) jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    m = merge(parts, output, partial, &signal_received,
+              [&](Database& db) { return summarize_in_parts(db, jobs, open_mask); });
+  } catch (const DatabaseError&) {
+    if (signal_received != 0) end_by_signal(signal_received);
+    throw;
+  }
+  std::printf("%lld members (shard %s), %lld trajectory rows, in %s\n", m.members,
+              m.shard.c_str(), m.rows, output.c_str());
+  if (std::fflush(stdout) != 0) {
+    complain("cannot write standard output: " + reason(errno));
+    return exit_failure;
+  }
+  return 0;
+}
+
 int run_ensemble(Command& c) {
+  const Shard shard = parse_shard(c.shard);
+  if (c.resume) {
+    struct stat st;
+    if (stat(c.output.c_str(), &st) != 0) {
+      throw ScenarioError("--resume: " + c.output + " does not exist (" + reason(errno) + ")");
+    }
+  }
   check_output(c);
   ecodyn::scenario::Base base;
   if (!load(c.o, base)) return exit_failure;
@@ -520,7 +590,11 @@ int run_ensemble(Command& c) {
   if (!c.csv.empty() && mkdir(c.csv.c_str(), 0777) != 0 && errno != EEXIST) {
     throw DatabaseError("cannot make the directory " + c.csv + ": " + reason(errno));
   }
-  if (c.force) {
+  Settings wanted = settings(plan, hash);
+  for (auto& [key, value] : wanted) {
+    if (key == "shard") value = shard_text(shard);
+  }
+  if (c.force && !c.resume) {
     for (const char* end : {"", "-wal", "-shm", "-journal"}) {
       const std::string path = c.output + end;
       if (unlink(path.c_str()) != 0 && errno != ENOENT) {
@@ -528,8 +602,16 @@ int run_ensemble(Command& c) {
       }
     }
   }
-  Database db = Database::create(c.output);
-  db.describe(plan, settings(plan, hash));
+  std::vector<long long> present;
+  std::optional<Database> opened;
+  if (c.resume) {
+    opened.emplace(resume(c.output, wanted, present));
+  } else {
+    opened.emplace(Database::create(c.output));
+    opened->describe(plan, wanted);
+  }
+  Database& db = *opened;
+  const std::vector<Members> ranges = members_of_shard(shard, plan.members(), present);
 
   // The signals that stop the ensemble are taken only while the writer
   // waits for the workers.
@@ -549,7 +631,7 @@ int run_ensemble(Command& c) {
   const int jobs =
       c.jobs > 0 ? c.jobs : static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   try {
-    done = run_members(plan, base, db, jobs, open_mask, accepted);
+    done = run_members(plan, base, db, jobs, ranges, open_mask, accepted);
   } catch (const std::runtime_error& e) {
     db.close();
     throw;
@@ -562,6 +644,13 @@ int run_ensemble(Command& c) {
       db.close();
       throw;
     }
+  }
+  if (c.resume && signal_received == 0) {
+    // The members of the database, those of earlier runs too.
+    Statement all(db.handle(), "SELECT count(*), coalesce(sum(accepted), 0) FROM outcome", c.output);
+    all.step();
+    done = all.integer(0);
+    accepted = all.integer(1);
   }
   db.close();
   if (signal_received != 0) end_by_signal(signal_received);
@@ -662,6 +751,10 @@ constexpr const char* footer =
     R"(ecodyn-ensemble member DB K prints the ecodyn-run command that reruns member K
 of the database DB exactly, then the answers ecodyn reads, each after '# '.
 
+ecodyn-ensemble merge -o ALL PART... joins the shards of an ensemble
+(--shard I/N: the members K with (K - 1) mod N = I - 1) into the database
+a single run writes; --resume continues an interrupted database.
+
 The scenarios are every model type of --model times every combination of
 the --sweep values (the model type varying slowest, the last sweep fastest);
 each has --draws members. Member K is draw d of scenario s, K = (s - 1) *
@@ -707,6 +800,30 @@ int main(int argc, char** argv) {
       return *status;
     }
     return fio::run([&] { return guarded([&] { return show_member(db, k); }); });
+  }
+
+  if (argc >= 2 && std::string(argv[1]) == "merge") {
+    CLI::App app{
+        "Merges the parts of an ensemble (shards, or merges of shards) into the database a "
+        "single run writes, summary included.",
+        "ecodyn-ensemble merge"};
+    std::vector<std::string> parts;
+    std::string output;
+    bool force = false, partial = false;
+    int jobs = 0;
+    app.add_option("PART", parts, "the parts' databases")->type_name("FILE")->required();
+    app.add_option("-o,--output", output, "the database to write")->type_name("FILE")->required();
+    app.add_flag("--force", force, "replace an existing database");
+    app.add_option("--jobs", jobs, "processes of the summary (default: the cores online)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1024));
+    app.add_flag("--partial", partial,
+                 "merge some shards of an ensemble (all of one split), e.g. 1 and 3 of 4, into "
+                 "a part labelled 1,3/4");
+    if (const auto status = ecodyn::tools::parse_command_line(app, argc - 1, argv + 1, "")) {
+      return *status;
+    }
+    return fio::run([&] { return guarded([&] { return merge_parts(parts, output, force, partial, jobs); }); });
   }
 
   CLI::App app{description, "ecodyn-ensemble"};
@@ -773,6 +890,14 @@ int main(int argc, char** argv) {
   app.add_option("--csv", c.csv, "also write DIR/summary.csv and DIR/outcomes.csv")
       ->type_name("DIR");
   app.add_flag("--force", c.force, "replace an existing database (and CSV files)");
+  app.add_option("--shard", c.shard,
+                 "run only shard I of N: the members K with (K - 1) mod N = I - 1 "
+                 "(default 1/1)")
+      ->type_name("I/N");
+  app.add_flag("--resume", c.resume,
+               "continue the database of -o, made with the same options: run only the "
+               "members it lacks")
+      ->excludes("--force");
   const auto check = [&] {
     o.models_text = models;
     o.models.clear();

@@ -141,10 +141,10 @@ std::string label(const Plan& plan, long long scenario);
 std::vector<scenario::Change> changes(const Plan& plan, const MemberId& id,
                                       const std::vector<Factor>& factors);
 
-// Members first to last.
+// Members first to last, every step-th.
 struct Members {
-  long long first = 1, last = 0;
-  long long size() const { return last - first + 1; }
+  long long first = 1, last = 0, step = 1;
+  long long size() const { return last < first ? 0 : (last - first) / step + 1; }
 };
 
 // Returns the members this run runs, in ranges: every member of the
