@@ -183,7 +183,7 @@ TEST(Scenarios, TellTheBiomassesTheProgramHoldsEveryCompartmentAtEveryRow) {
 
 // Each run starts from the description as loaded: what an earlier run
 // changed (perturbations, faded self-coefficients, an extinction) is gone.
-TEST(Scenarios, EachRunStartsAfreshAndTheIntervalLimitEndsOne) {
+TEST(Scenarios, EachRunStartsAfresh) {
   const ScratchDir dir;
   write_file(dir.file("fort.7"), read_file(examples_dir + "grazing_chain.net"));
   sc::Base base;
@@ -202,13 +202,6 @@ TEST(Scenarios, EachRunStartsAfreshAndTheIntervalLimitEndsOne) {
     EXPECT_EQ(first.rows[k].biomass, again.rows[k].biomass) << k;
   }
   EXPECT_EQ(first.rows[0].biomass[2], 2.0f);  // 8 times 0.25
-
-  Recorder capped(4);
-  const sc::Outcome o = sc::run(base, {2, 0, 2, 0.0001f}, {}, capped);
-  EXPECT_EQ(o.ending, sc::Ending::interval_limit);
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(capped.rows.size(), 10001u);
-  EXPECT_NEAR(o.end_time, 1.0f, 1e-3f);
 }
 
 // What cannot run is an outcome, never an exit: a description the loader
