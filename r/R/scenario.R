@@ -131,6 +131,8 @@ pick_compartments <- function(which, x) {
 
 print.ecodyn_run <- function(x, ...) {
   e <- attr(x, "ending")
+  # Rows taken out of a run keep its class but not its ending: a data frame.
+  if (is.null(e)) return(print(as.data.frame(unclass(x)[names(x)], stringsAsFactors = FALSE), ...))
   cat(sprintf("%s\n%d rows: model %s, t = %s to %s; %s%s\n", attr(x, "title"), nrow(x),
               paste(unique(x$model), collapse = ", "), format(min(x$time)), format(max(x$time)),
               e$ending, if (is.na(e$message)) "" else paste0(" (", e$message, ")")))

@@ -25,6 +25,7 @@ test_that("a perturbation by name gives the transcript's table and the snapshots
   expect_lte(max(abs(exact[, -1] - snaps[, -1]) / abs(snaps[, -1])), 5e-7)
   expect_gt(mean(exact[, -1] != snaps[, -1]), 0.5)  # digits beyond the seventh
   expect_equal(attr(run, "ending"), list(ending = "end", status = 0, message = NA_character_))
+  expect_output(print(subset(run, time == 20)), "PREDATORS")  # rows taken out print as rows
 })
 
 test_that("an error stop returns what was computed; refusals and missing programs are errors", {
