@@ -228,3 +228,5 @@ done
   ((${#not_applicable[@]})) && printf 'not applicable: %s\n' "${not_applicable[@]}"
   ((${#broken[@]})) && printf 'build-broken: %s\n' "${broken[@]}"
 } | tee "$work/results.txt"
+# Status 0 when every applicable mutant that builds was caught, 1 otherwise.
+((${#survived[@]} == 0))
