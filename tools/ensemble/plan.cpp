@@ -11,17 +11,8 @@ namespace {
 
 using runner::exact_text;
 using runner::Kind;
-
-std::string trimmed(const std::string& s) {
-  const std::size_t first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using runner::lower;
+using runner::trimmed;
 
 std::vector<std::string> split(const std::string& text, char by) {
   std::vector<std::string> parts;

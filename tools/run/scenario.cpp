@@ -11,7 +11,6 @@
 #include <cstdlib>
 
 namespace ecodyn::runner {
-namespace {
 
 std::string trimmed(const std::string& s) {
   const std::size_t first = s.find_first_not_of(" \t");
@@ -23,6 +22,8 @@ std::string lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
+
+namespace {
 
 std::string listing(const std::vector<std::string>& names, const std::vector<int>& which) {
   std::string s;

@@ -16,6 +16,12 @@ class ScenarioError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Returns s without the blanks and tabs around it.
+std::string trimmed(const std::string& s);
+
+// Returns s in lower case.
+std::string lower(std::string s);
+
 // Returns the single-precision value of a decimal number (the whole text,
 // blanks around it allowed). Throws ScenarioError, the message led by what,
 // for any other text ("is not " + expected), an infinity or a NaN included,
