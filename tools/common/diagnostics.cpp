@@ -1,6 +1,8 @@
 #include "diagnostics.h"
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -58,6 +60,16 @@ void Diagnostics::error(int line, const std::string& text) const { message(file_
 void complain(const std::string& text) {
   std::fflush(stdout);
   std::fprintf(stderr, "%s: %s\n", fio::program_name(), text.c_str());
+}
+
+void end_by_signal(int sig) {
+  std::signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  std::raise(sig);
+  std::_Exit(128 + sig);
 }
 
 }  // namespace ecodyn::tools

@@ -65,4 +65,9 @@ class Diagnostics {
 // fio::set_program_name.
 void complain(const std::string& text);
 
+// Ends the program by signal sig, which has come and been held off: its
+// default action restored and the signal raised again (status 128 + sig if
+// it does not end the program).
+[[noreturn]] void end_by_signal(int sig);
+
 }  // namespace ecodyn::tools

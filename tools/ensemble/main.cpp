@@ -437,17 +437,6 @@ bool summarize_in_parts(Database& db, int parts, const sigset_t& open_mask) {
   return true;
 }
 
-// Ends the program by the signal that has come.
-[[noreturn]] void end_by_signal(int sig) {
-  std::signal(sig, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  std::raise(sig);
-  std::_Exit(128 + sig);
-}
-
 // Loads the network as the options pick it; false after a message.
 bool load(const Options& o, ecodyn::scenario::Base& base) {
   const ecodyn::scenario::Outcome loaded = ecodyn::scenario::load(o.network.c_str(), o.index, base);
@@ -555,7 +544,7 @@ int merge_parts(const std::vector<std::string>& parts, const std::string& output
     m = merge(parts, output, partial, &signal_received,
               [&](Database& db) { return summarize_in_parts(db, jobs, open_mask); });
   } catch (const DatabaseError&) {
-    if (signal_received != 0) end_by_signal(signal_received);
+    if (signal_received != 0) ecodyn::tools::end_by_signal(signal_received);
     throw;
   }
   std::printf("%lld members (shard %s), %lld trajectory rows, in %s\n", m.members,
@@ -653,7 +642,7 @@ int run_ensemble(Command& c) {
     accepted = all.integer(1);
   }
   db.close();
-  if (signal_received != 0) end_by_signal(signal_received);
+  if (signal_received != 0) ecodyn::tools::end_by_signal(signal_received);
   sigprocmask(SIG_SETMASK, &open_mask, nullptr);
   std::printf("%lld members of %lld scenarios, %lld accepted, in %s\n", done, plan.scenarios(),
               accepted, c.output.c_str());

@@ -199,13 +199,7 @@ void stop_if_signalled() {
   const int sig = signal_received;
   if (sig == 0) return;
   claim.release();
-  std::signal(sig, SIG_DFL);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, sig);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
-  std::raise(sig);
-  std::_Exit(128 + sig);
+  ecodyn::tools::end_by_signal(sig);
 }
 
 // Writes all of data; returns false, errno set, when a write fails.
